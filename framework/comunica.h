@@ -1,0 +1,128 @@
+// TComunica: the base of every TCP connection (users' sessions and the MUD
+// link). It holds the socket, queues output in a ring inside the object,
+// writes it out when asked, and reports every event of the connection
+// through one virtual, cEvento.
+//
+// The output ring, 2048 bytes inside the object:
+//
+//        leitura                      escrita
+//           v                            v
+//   +-------+============================+--------------------+
+//   | free  |  pending: queued, not sent | free (F bytes, one |
+//   |       |                            | slot always empty) |
+//   +-------+============================+--------------------+
+//   0                                                       2047
+//
+// Pending bytes run from `leitura` to `escrita`, wrapping from 2047 to 0; the
+// ring is empty when they meet. F = (leitura - escrita - 1) mod 2048, so at
+// most 2047 bytes are ever pending and a message is queued whole or not at
+// all. Four replay marks remember where the last batches of output began so
+// that cRepete can send them again.
+//
+// Every object sits on one of six level lists, which set the order in which
+// the loop serves connections and which of its waits watch them. The send
+// mode decides what cEnvia does when the ring is full:
+//   0..3  blocking: wait for the ring to drain, serving levels below the mode
+//   4     normal: one flush attempt, then refuse
+//   5     held: nothing is flushed; a message that does not fit ends the hold
+#pragma once
+
+#include <cstdint>
+
+namespace zandor {
+
+inline constexpr int kTamanhoAnel = 2048;
+inline constexpr int kNiveis = 6;
+inline constexpr int kNivelNenhum = 6;  // nivelCorrente outside any dispatch
+inline constexpr int kModoNormal = 4;
+inline constexpr int kModoRetido = 5;
+inline constexpr int kNivelNormal = 4;
+inline constexpr int kMarcas = 4;
+
+class TComunica {
+ public:
+  TComunica();
+  virtual ~TComunica();
+  TComunica(const TComunica&) = delete;
+  TComunica& operator=(const TComunica&) = delete;
+
+  // The loop's callback, in three forms:
+  //   dados, 1..2048   bytes received (valid only during the call)
+  //   null, 0          closed: by the peer, an error or a failed send
+  //   null, 1          output drained (never in mode 5)
+  // The object may send, change mode or level, or destroy itself or others.
+  virtual void cEvento(const char* dados, int32_t n);
+
+  // Queues a whole message or refuses it; n < 0 takes the text's length.
+  bool cEnvia(const void* dados, int32_t n);
+  // Closes both sockets, flushing once first when asked and not held.
+  void cFecha(bool descarregar);
+  // Writes pending bytes while the socket takes them; true when none remain.
+  bool cDescarrega();
+  void cMuda(int modoPedido, int nivelPedido);
+  void cRepete();
+  void cLimpa();
+
+  int cModo() const { return modo; }
+  int cNivel() const { return nivel; }
+  const char* cAnel() const { return anel; }
+  int cLeitura() const { return leitura; }
+  int cEscrita() const { return escrita; }
+  int cMarca(int i) const { return marcas[i]; }
+  bool cVazio() const { return leitura == escrita; }
+  int cPendentes() const { return (escrita - leitura + kTamanhoAnel) % kTamanhoAnel; }
+  int cLivre() const { return (leitura - escrita - 1 + kTamanhoAnel) % kTamanhoAnel; }
+  TComunica* cProximo() const { return proximoNivel; }
+
+  int soqueteSaida = -1;    // where flushes write
+  int soqueteEntrada = -1;  // what the loop reads; usually the same socket
+  bool fechar = false;      // a send failed: the next dispatch closes us
+
+ private:
+  friend struct TVigia;
+  void ligaCauda(int n);
+  void ligaCabeca(int n);
+  void desligaNivel();
+  void atualizaMarcas();
+  void descartaMarcas(int32_t n);
+  bool envioBloqueado();
+
+  uint8_t modo = kModoNormal;
+  uint8_t nivel = kNivelNormal;
+  char anel[kTamanhoAnel];
+  int16_t leitura = 0;
+  int16_t escrita = 0;
+  int16_t marcas[kMarcas];
+  int32_t carimbo = 0;
+  TComunica* anteriorNivel = nullptr;
+  TComunica* proximoNivel = nullptr;
+};
+
+// A watch on one object for the length of a callback. The destructor clears
+// every watch naming the object it destroys, so a dispatch knows whether it
+// may touch the object again whatever level it moved to meanwhile. Watches
+// live on the stack and nest as dispatches do; a destruction walks them all,
+// which is a handful.
+struct TVigia {
+  explicit TVigia(TComunica* objeto);
+  ~TVigia();
+  TVigia(const TVigia&) = delete;
+  TVigia& operator=(const TVigia&) = delete;
+  bool vivo() const { return alvo != nullptr; }
+
+  TComunica* alvo;
+  TVigia* externa;
+};
+
+// Framework state shared with the event loop.
+extern TComunica* cabeca[kNiveis];
+extern TComunica* cauda[kNiveis];
+extern TComunica* seguinte[kNiveis];  // next object of a dispatch per level
+extern TComunica* corrente[kNiveis];  // whose turn it is in the receive dispatch
+extern int8_t nivelCorrente;          // level being dispatched; 6 when none
+extern int32_t lote;                  // batch counter read by the marks
+
+// The one text of the framework itself.
+extern const char kErroNivel[];
+
+}  // namespace zandor

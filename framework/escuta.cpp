@@ -1,0 +1,107 @@
+#include "framework/escuta.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "framework/conjunto.h"
+#include "text/formata.h"
+
+namespace zandor {
+
+TEscuta* escutas = nullptr;
+TEscuta* escutaCorrente = nullptr;
+TEscuta* escutaSeguinte = nullptr;
+
+namespace {
+
+char erroEscuta[kTamanhoErroEscuta];
+
+}  // namespace
+
+TEscuta::TEscuta() {
+  proximaEscuta = escutas;
+  if (escutas != nullptr) escutas->anteriorEscuta = this;
+  escutas = this;
+}
+
+TEscuta::~TEscuta() {
+  if (soquete >= 0) close(soquete);
+  if (escutaCorrente == this) escutaCorrente = nullptr;
+  if (escutaSeguinte == this) escutaSeguinte = proximaEscuta;
+  if (anteriorEscuta != nullptr)
+    anteriorEscuta->proximaEscuta = proximaEscuta;
+  else
+    escutas = proximaEscuta;
+  if (proximaEscuta != nullptr) proximaEscuta->anteriorEscuta = anteriorEscuta;
+}
+
+const char* TEscuta::cAbre(uint16_t* porta) {
+  cDesliga();
+  const char* passo = "socket()";
+  soquete = socket(AF_INET, SOCK_STREAM, 0);
+  if (soquete >= 0) {
+    sockaddr_in endereco{};
+    endereco.sin_family = AF_INET;
+    endereco.sin_addr.s_addr = htonl(INADDR_ANY);
+    endereco.sin_port = htons(*porta);
+    // Without SO_REUSEADDR a restart would be refused while the last run's
+    // connections sit in TIME_WAIT; it does not let two listeners share a port.
+    const int um = 1;
+    setsockopt(soquete, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
+    passo = "bind()";
+    if (*porta == 0 || bind(soquete, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco) == 0) {
+      passo = "listen()";
+      if (listen(soquete, kFilaEscuta) == 0) {
+        if (*porta == 0) {
+          socklen_t tamanho = sizeof endereco;
+          if (getsockname(soquete, reinterpret_cast<sockaddr*>(&endereco), &tamanho) == 0)
+            *porta = ntohs(endereco.sin_port);
+        }
+        const int flags = fcntl(soquete, F_GETFL, 0);
+        if (flags >= 0 && fcntl(soquete, F_SETFL, flags | O_NONBLOCK) == 0) return nullptr;
+      }
+    }
+  }
+  formata(erroEscuta, sizeof erroEscuta, "%s: %s", passo, std::strerror(errno));
+  cDesliga();
+  return erroEscuta;
+}
+
+void TEscuta::cDesliga() {
+  if (soquete >= 0) close(soquete);
+  soquete = -1;
+}
+
+void TEscuta::cConecta(int s, const sockaddr_in*) { close(s); }
+
+void cAceita(bool ligado) {
+  for (TEscuta* e = escutas; e != nullptr; e = e->proximaEscuta) e->aceitando = ligado;
+}
+
+void cAtende(const TConjunto* prontos) {
+  for (TEscuta* e = escutas; e != nullptr; e = escutaSeguinte) {
+    escutaSeguinte = e->proximaEscuta;
+    if (e->soquete < 0 || !prontos->tem(e->soquete)) continue;
+    escutaCorrente = e;
+    while (e->aceitando && e->soquete >= 0) {
+      sockaddr_in par{};
+      socklen_t tamanho = sizeof par;
+      const int s = accept(e->soquete, reinterpret_cast<sockaddr*>(&par), &tamanho);
+      if (s < 0) break;
+      const int flags = fcntl(s, F_GETFL, 0);
+      if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
+      const int buffer = kBufferSoquete;
+      setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+      e->cConecta(s, &par);
+      if (escutaCorrente == nullptr) break;  // destroyed inside cConecta
+    }
+    escutaCorrente = nullptr;
+  }
+}
+
+}  // namespace zandor

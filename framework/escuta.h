@@ -1,0 +1,61 @@
+// TEscuta: a listening TCP socket the event loop watches. Every connection
+// that arrives is accepted, made non-blocking with 2048-byte socket buffers,
+// and handed to the virtual cConecta, which owns it from then on: it gives it
+// to a new connection object or closes it.
+//
+// All listeners stand on one list, newest first. A listener may be destroyed
+// from inside any cConecta, its own or another's: the two cursors
+// `escutaCorrente` and `escutaSeguinte` keep the accept dispatch valid.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+namespace zandor {
+
+struct TConjunto;
+
+inline constexpr int kFilaEscuta = 15;         // listen backlog
+inline constexpr int kBufferSoquete = 2048;    // SO_RCVBUF / SO_SNDBUF of accepted sockets
+inline constexpr int kTamanhoErroEscuta = 100;
+
+class TEscuta {
+ public:
+  TEscuta();
+  virtual ~TEscuta();
+  TEscuta(const TEscuta&) = delete;
+  TEscuta& operator=(const TEscuta&) = delete;
+
+  // Opens the socket on `porta` (any local IPv4 address). Null on success;
+  // otherwise "socket(): ...", "bind(): ..." or "listen(): ...", valid until
+  // the next failing cAbre. With port 0 the system chooses and the chosen
+  // port is written back.
+  const char* cAbre(uint16_t* porta);
+  void cDesliga();
+
+  // Owns `soquete`: must hand it on or close it.
+  virtual void cConecta(int soquete, const sockaddr_in* par);
+
+  TEscuta* cProxima() const { return proximaEscuta; }
+
+  bool aceitando = true;
+  int soquete = -1;
+
+ private:
+  friend void cAtende(const TConjunto* prontos);
+  friend void cAceita(bool ligado);
+  TEscuta* anteriorEscuta = nullptr;
+  TEscuta* proximaEscuta = nullptr;
+};
+
+extern TEscuta* escutas;          // every listener, newest first
+extern TEscuta* escutaCorrente;   // the one the accept dispatch is serving
+extern TEscuta* escutaSeguinte;   // the one it visits next
+
+// Sets `aceitando` of every listener.
+void cAceita(bool ligado);
+// The accept dispatch: every pending connection of every ready listener.
+void cAtende(const TConjunto* prontos);
+
+}  // namespace zandor

@@ -1,0 +1,150 @@
+#include "framework/laco.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "framework/comunica.h"
+#include "framework/conjunto.h"
+#include "framework/escuta.h"
+#include "framework/relogio.h"
+#include "framework/tempo.h"
+
+namespace zandor {
+
+bool rodando = false;
+bool sair = false;
+uint16_t marcaTick = 0;
+
+namespace {
+
+// The sets live from one pass to the next: what the main wait leaves in the
+// read set is what the next pass accepts and reads from.
+TConjunto leituraSet;
+TConjunto escritaSet;
+
+inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK || erro == EINTR; }
+
+// Restores nivelCorrente however a level's walk ends.
+struct GuardaNivel {
+  int8_t salvo = nivelCorrente;
+  ~GuardaNivel() { nivelCorrente = salvo; }
+};
+
+void fechaEAvisa(TComunica* p) {
+  p->cFecha(false);
+  p->cEvento(nullptr, 0);
+}
+
+// Drain: every object with pending output, not held, is flushed whether or
+// not its socket was reported writable; an emptied ring is reported.
+void descarregaTodos() {
+  for (int i = 0; i < kNiveis; ++i) {
+    GuardaNivel guarda;
+    nivelCorrente = static_cast<int8_t>(i);
+    for (TComunica* p = cabeca[i]; p != nullptr; p = seguinte[i]) {
+      seguinte[i] = p->cProximo();
+      if (p->cModo() <= kModoNormal && p->soqueteSaida >= 0 && !p->cVazio() && p->cDescarrega())
+        p->cEvento(nullptr, 1);
+    }
+  }
+}
+
+void montaConjuntos(TConjunto* instantaneoLeitura, TConjunto* instantaneoEscrita) {
+  leituraSet.limpa();
+  escritaSet.limpa();
+  for (int i = 0; i <= kNivelNormal; ++i) {
+    if (i == kNivelNormal) {
+      for (TEscuta* e = escutas; e != nullptr; e = e->cProxima())
+        if (e->soquete >= 0 && e->aceitando) leituraSet.poe(e->soquete);
+      *instantaneoLeitura = leituraSet;
+      *instantaneoEscrita = escritaSet;
+    }
+    for (TComunica* p = cabeca[i]; p != nullptr; p = p->cProximo()) {
+      leituraSet.poe(p->soqueteEntrada);
+      if (p->soqueteSaida >= 0 && !p->cVazio()) escritaSet.poe(p->soqueteSaida);
+    }
+  }
+  for (TComunica* p = cabeca[kNiveis - 1]; p != nullptr; p = p->cProximo()) leituraSet.poe(p->soqueteEntrada);
+}
+
+// k: ticks to the nearest timer in the next eleven one-tick slots, else 12.
+int ticksAteTimer() {
+  for (int k = 1; k < kMaxTicksPasso; ++k)
+    if (roda[(agora + k) % kSlotsFinos] != nullptr) return k;
+  return kMaxTicksPasso;
+}
+
+}  // namespace
+
+uint16_t tickAgora() { return static_cast<uint16_t>(relogio() / kMsPorTick); }
+
+void cRecebe(const TConjunto* prontos, int niveis) {
+  GuardaNivel guarda;
+  char buffer[kTamanhoRecebe];
+  for (int i = 0; i < niveis && i < kNiveis; ++i) {
+    nivelCorrente = static_cast<int8_t>(i);
+    for (TComunica* p = cabeca[i]; p != nullptr; p = seguinte[i]) {
+      seguinte[i] = p->cProximo();
+      corrente[i] = p;
+      TVigia vida(p);
+      while (p->soqueteEntrada >= 0 && prontos->tem(p->soqueteEntrada)) {
+        const ssize_t r = recv(p->soqueteEntrada, buffer, sizeof buffer, 0);
+        if (r < 0 && ehBloqueio(errno)) break;
+        if (r <= 0) {
+          fechaEAvisa(p);
+          break;
+        }
+        p->cEvento(buffer, static_cast<int32_t>(r));
+        // A full buffer may mean more is waiting; anything less ends it.
+        if (r != kTamanhoRecebe || !vida.vivo()) break;
+      }
+      if (vida.vivo() && p->fechar) fechaEAvisa(p);
+    }
+  }
+}
+
+void cPasso() {
+  // 1, 2: ticks, cut to 12 per pass; a step back or a stall counts as none.
+  const uint16_t t = tickAgora();
+  int e = static_cast<uint16_t>(t - marcaTick);
+  marcaTick = t;
+  if (e > kTicksEstagnado) e = 0;
+  if (e > kMaxTicksPasso) e = kMaxTicksPasso;
+  cAvanca(e);
+
+  // 3 to 5: accept, receive, drain.
+  cAtende(&leituraSet);
+  cRecebe(&leituraSet, kNiveis);
+  descarregaTodos();
+
+  // 6 to 8: sets, look-ahead, time-outs.
+  TConjunto instantaneoLeitura, instantaneoEscrita;
+  montaConjuntos(&instantaneoLeitura, &instantaneoEscrita);
+  const int k = ticksAteTimer();
+  const int gastos = static_cast<uint16_t>(tickAgora() - marcaTick);
+  const int w = k >= gastos ? k - gastos : 0;
+
+  // 9, 10: the short wait's outcome is discarded; the main wait's read set
+  // feeds the next pass.
+  espera(&instantaneoLeitura, &instantaneoEscrita, kEsperaCurtaMs);
+  espera(&leituraSet, &escritaSet, w * kMsPorDecimo);
+}
+
+void cExecuta() {
+  if (rodando) {
+    sair = false;
+    return;
+  }
+  rodando = true;
+  marcaTick = tickAgora();
+  leituraSet.limpa();
+  escritaSet.limpa();
+  while (!sair) cPasso();
+  rodando = false;
+  sair = false;
+}
+
+void cEncerra() { sair = rodando; }
+
+}  // namespace zandor

@@ -1,0 +1,95 @@
+// TCliente, one user of the gateway, and TEntrada, the listener that admits
+// users. Here are the user record, the list of users, admission with its
+// greeting, and the two ways text reaches users: cEscreve (one user, encoded
+// for that user's protocol) and escreveTodos (every user whose protocol is
+// known). The session's input side, cEvento and cExpira, lives in sessao.cpp;
+// the meaning of a typed line, cInterpreta, in comandos.cpp.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "framework/comunica.h"
+#include "framework/escuta.h"
+#include "framework/tempo.h"
+
+namespace zandor {
+
+inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
+inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
+inline constexpr int kCapacidadeSaida = 1948;
+
+// protocolo
+inline constexpr int8_t kProtocoloDesconhecido = 0;
+inline constexpr int8_t kProtocoloTelnet = 1;
+inline constexpr int8_t kProtocoloQuadros = 2;
+
+// opcoes bits
+inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on
+inline constexpr uint8_t kOpcaoC1 = 2;         // "/c1": no rewind (telnet), 240 columns (framed)
+
+// etapa
+inline constexpr int8_t kEtapaSaudado = 0;
+inline constexpr int8_t kEtapaDetectado = 1;
+inline constexpr int8_t kEtapaPedido = 2;
+inline constexpr int8_t kEtapaNomeado = 3;
+
+// Idle timers, in ticks of 200 ms.
+inline constexpr int kTicksPrimeiraLinha = 50;   // 10 s
+inline constexpr int kTicksAntesPedido = 10;     // 2 s
+inline constexpr int kTicksPedido = 300;         // 1 min
+inline constexpr int kTicksNomeado = 1500;       // 5 min
+
+class TCliente : public TComunica, public TTempo {
+ public:
+  TCliente();
+  ~TCliente() override;
+
+  void cEvento(const char* dados, int32_t n) override;
+  void cExpira() override;
+
+  // One typed line: false when the user is leaving.
+  bool cInterpreta(char* texto);
+
+  bool cEscreve(const char* texto);
+  void cPedeApelido();
+
+  TCliente* anterior = nullptr;
+  TCliente* proximo = nullptr;
+  char apelido[kTamanhoApelido] = {};
+  int8_t protocolo = kProtocoloDesconhecido;
+  uint8_t opcoes = 0;
+  int8_t etapa = kEtapaSaudado;
+  uint16_t tamanho = 0;
+  char linha[kTamanhoLinha];
+  uint8_t estado = 0;
+
+ private:
+  // Input decoding, one pass each: true when a line is complete, false when
+  // the bytes ran out. `destruido` is set when the session destroyed itself.
+  bool passoTelnet(const char*& dados, const char* fim, bool& destruido);
+  bool passoQuadros(const char*& dados, const char* fim, bool& destruido);
+  // What a complete line does; false when the session is gone.
+  bool completaLinha();
+  bool despacha(char* texto);
+
+  void comandoMud(char* argumento);
+  void listaUsuarios();
+  void mudaApelido(char* argumento);
+  void permiteEndereco(const char* argumento);
+  void textoOuConversa(char* texto);
+};
+
+class TEntrada : public TEscuta {
+ public:
+  void cConecta(int soquete, const sockaddr_in* par) override;
+};
+
+extern TCliente* clientes;       // newest user first
+extern uint32_t ipPermitido;     // network byte order
+extern bool permiteRemoto;
+
+void escreveTodos(const char* texto);
+
+}  // namespace zandor

@@ -1,0 +1,44 @@
+// The MUD directory: "name = address port" entries in the configuration
+// file, looked up by "/mud NAME". The file is read anew at every lookup.
+#pragma once
+
+namespace zandor {
+
+class TCliente;
+
+inline constexpr int kTamanhoNomeEntrada = 256;   // 255 characters kept
+inline constexpr int kTamanhoValorEntrada = 256;  // 255 characters kept
+inline constexpr int kPedacoArquivo = 300;        // the file is read in chunks of this
+
+// Reads entries byte by byte; line state carries across chunks, so lines may
+// be of any length. The last entry whose name matches wins.
+//
+// A line: leading blanks skipped; the first '=' ends the name (trailing
+// blanks cut); blanks after the '=' skipped; the value runs to the line end
+// (trailing blanks cut). CR and LF end lines; other bytes below 32 vanish.
+// A line without '=' or with an empty value is no entry.
+class TLeitorEntradas {
+ public:
+  explicit TLeitorEntradas(const char* pedido) : pedido(pedido) {}
+  void cLe(const char* bytes, int n);
+  void cFimLinha();
+  // The value of the last matching entry, or null.
+  const char* cAchado() const { return achou ? achado : nullptr; }
+
+ private:
+  void poe(unsigned char b);
+
+  const char* pedido;
+  char nome[kTamanhoNomeEntrada];
+  char valor[kTamanhoValorEntrada];
+  char achado[kTamanhoValorEntrada];
+  int posNome = 0;
+  int posValor = 0;
+  bool temIgual = false;
+  bool achou = false;
+};
+
+// The value of the entry named `nome`, or null after telling `usuario` why.
+const char* procuraMud(const char* nome, TCliente* usuario);
+
+}  // namespace zandor

@@ -1,0 +1,89 @@
+#include "gateway/inicio.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "framework/laco.h"
+#include "gateway/cliente.h"
+#include "gateway/mensagens.h"
+#include "text/dobra.h"
+#include "text/formata.h"
+#include "text/numero.h"
+
+namespace zandor {
+
+char nomeArquivo[kTamanhoBase + kTamanhoExtensao];
+char* fimNome = nomeArquivo;
+
+void derivaNomeBase(const char* caminho, char* destino) {
+  char trabalho[kTamanhoTrabalho];
+  copiaLimitada(trabalho, caminho, sizeof trabalho);
+  // Both separators count on every platform; the last one anywhere wins.
+  for (const char* p = caminho; *p != '\0'; ++p)
+    if (*p == '/' || *p == '\\') copiaLimitada(trabalho, p + 1, sizeof trabalho);
+  for (char* p = trabalho; *p != '\0'; ++p)
+    if (*p == '.') *p = '\0';
+  copiaLimitada(destino, trabalho, kTamanhoBase);
+}
+
+void termina(int codigo) {
+  std::fflush(stdout);
+  std::exit(codigo);
+}
+
+int inicia(int argc, char** argv) {
+  montaTabelas();
+
+  derivaNomeBase(argc > 0 && argv[0] != nullptr ? argv[0] : "", nomeArquivo);
+  fimNome = nomeArquivo + std::strlen(nomeArquivo);
+
+  copia(fimNome, ".log");
+  std::FILE* log = std::fopen(nomeArquivo, "w");
+  if (log == nullptr) termina(1);
+
+  copia(fimNome, ".cfg");
+  const int arquivo = open(nomeArquivo, O_RDONLY);
+  if (arquivo < 0) {
+    std::fprintf(log, msg::kLogAbrindo, nomeArquivo, std::strerror(errno));
+    termina(1);
+  }
+  // Only the first bytes matter here; the MUD directory reads the rest.
+  char trabalho[kTamanhoTrabalho];
+  ssize_t lidos = read(arquivo, trabalho, sizeof trabalho - 1);
+  if (lidos < 0) lidos = 0;
+  trabalho[lidos] = '\0';
+  close(arquivo);
+
+  const char* p = trabalho;
+  while (*p == ' ') ++p;
+  const int porta = converteNumero(p);
+  if (porta < kPortaMinima || porta > kPortaMaxima) {
+    std::fprintf(log, msg::kLogPorta, trabalho);
+    termina(1);
+  }
+
+  TEntrada* entrada = new (std::nothrow) TEntrada;
+  if (entrada == nullptr) {
+    std::perror(msg::kAlocando);
+    termina(1);
+  }
+  uint16_t porta16 = static_cast<uint16_t>(porta);
+  if (const char* erro = entrada->cAbre(&porta16)) {
+    std::puts(erro);
+    termina(1);
+  }
+
+  std::fputs(msg::kLogFeito, log);
+  std::fclose(log);
+
+  cExecuta();
+  termina(0);
+}
+
+}  // namespace zandor

@@ -1,0 +1,29 @@
+// Start-up: the program's two files named after its start path, the one-line
+// start-up log, the port from the configuration file, the one listener, and
+// the exit routine.
+#pragma once
+
+namespace zandor {
+
+inline constexpr int kTamanhoTrabalho = 300;   // start path; then the config's first bytes
+inline constexpr int kTamanhoBase = 185;       // base name: 184 characters and a terminator
+inline constexpr int kTamanhoExtensao = 4;     // ".log" / ".cfg"
+inline constexpr int kPortaMinima = 1024;
+inline constexpr int kPortaMaxima = 65535;
+
+// The configuration file's name for the whole run (no directory part: both
+// files live in the current directory), and where its extension starts.
+extern char nomeArquivo[kTamanhoBase + kTamanhoExtensao];
+extern char* fimNome;
+
+// The last component of `caminho` (either separator), cut at its first dot,
+// at most 184 characters, into `destino` of kTamanhoBase bytes.
+void derivaNomeBase(const char* caminho, char* destino);
+
+// Ends the process; every exit goes through here.
+[[noreturn]] void termina(int codigo);
+
+// The program: start-up, then the event loop for the rest of the run.
+int inicia(int argc, char** argv);
+
+}  // namespace zandor

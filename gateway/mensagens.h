@@ -1,0 +1,83 @@
+// Every text the gateway says, in one table, as Windows-1252 bytes.
+//
+// The source is UTF-8, so each accented letter is written as its escape; a
+// hex escape swallows any hex digit after it, hence the split literals where
+// one follows ("conex\xF5" "es").
+#pragma once
+
+namespace zandor::msg {
+
+// First exchange.
+inline constexpr char kAcessoNegado[] = "-Acesso negado\r\n";
+inline constexpr char kSaudacao[] = "+OK Para telnet pressione ENTER\r\n";
+inline constexpr char kEntrandoOrvalho[] = "+OK Entrando via Orvalho";
+inline constexpr char kEntrandoTelnet[] = "-OK Entrando via telnet; para sair tecle /sair ou /quit";
+inline constexpr char kTempoEsgotado[] = "-Tempo esgotado\r\n";
+inline constexpr char kTecle[] = "tecle\r\n";
+
+// Nicknames and presence.
+inline constexpr char kDigiteApelido[] = "Digite seu apelido";
+inline constexpr char kApelidoInvalidoDigite[] = "Apelido inv\xE1lido, digite outro";
+inline constexpr char kApelidoInvalido[] = "/Apelido inv\xE1lido";
+inline constexpr char kTecleAjuda[] = "Tecle /ajuda para saber os comandos";
+inline constexpr char kChegou[] = "//%s chegou";
+inline constexpr char kSaiu[] = "//%s saiu";
+inline constexpr char kConhecidoComo[] = "//Usu\xE1rio %s \xE9 conhecido como %s";
+inline constexpr char kUsuarios[] = "/Usu\xE1rios";
+inline constexpr char kChat[] = "/%s. %s";
+inline constexpr char kEncerrando[] = "/Encerrando Zandor";
+
+// Options.
+inline constexpr char kC1NaoVoltando[] = "/c1 N\xE3o voltando \xFAltimas mensagens";
+inline constexpr char kC1Voltando[] = "/c1 Voltando \xFAltimas mensagens";
+inline constexpr char kC1Corta240[] = "/c1 Cortando texto em 240 colunas";
+inline constexpr char kC1Corta80[] = "/c1 Cortando texto em 80 colunas";
+inline constexpr char kC2NaoFiltrando[] = "/c2 N\xE3o filtrando cores";
+inline constexpr char kC2Filtrando[] = "/c2 Filtrando cores";
+
+// Remote admission.
+inline constexpr char kConAceitando[] = "/con: Aceitando uma conex\xE3o de %s";
+inline constexpr char kConSoLocais[] = "/con: s\xF3 aceitando conex\xF5" "es locais";
+
+// The MUD link.
+inline constexpr char kPortaMud[] = "/Porta deve ser um n\xFAmero de 1 a 65535";
+inline constexpr char kConectando[] = "/Conectando em %s %d";
+inline constexpr char kEnderecoNaoEncontrado[] = "/Endere\xE7o n\xE3o encontrado";
+inline constexpr char kErroInterno[] = "/Erro interno";
+inline constexpr char kErro[] = "/Erro: %s";
+inline constexpr char kConectado[] = "/Conectado";
+inline constexpr char kNaoConectado[] = "/N\xE3o est\xE1 conectado em um MUD";
+inline constexpr char kDesconectado[] = "/Desconectado do MUD";
+inline constexpr char kConexaoTerminada[] = "/Conex\xE3o com o MUD terminada";
+inline constexpr char kNaoAbriuArquivo[] = "/N\xE3o consegui abrir arquivo %s";
+inline constexpr char kMudNaoEncontrado[] = "/MUD n\xE3o encontrado";
+
+// Start-up log and console.
+inline constexpr char kLogAbrindo[] = "Abrindo arquivo %s: %s\n";
+inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535: %s\n";
+inline constexpr char kLogFeito[] = "Feito...\n";
+inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
+
+// "/ajuda": eighteen lines, in order.
+inline constexpr const char* kAjuda[] = {
+    "Ajuda:",
+    "/sair ou /quit - Sai do Zandor",
+    "/terminar - Encerra o programa",
+    "/mud endere\xE7o porta - Conecta a um mud",
+    "/mud - Desconecta do mud",
+    "/con endere\xE7o IP - permite uma conex\xE3o do endere\xE7o IP espeficidado",
+    "    Nota: ao permitir um endere\xE7o deixar\xE1 de permitir outro",
+    "/quem - Diz quem est\xE1 no Zandor",
+    "/nome apelido - Muda de apelido",
+    "/c1 - Telnet alterna entre voltar e n\xE3o voltar as \xFAltimas mensagens quando",
+    "    tecla ENTER. Orvalho alterna entre 80 e 240 caracteres por linha",
+    "/c2 - Alterna entre filtrar/n\xE3o filtrar cores; n\xE3o recomandado para Orvalho",
+    "/ - Envia mensagem vazia para o MUD (pressionar ENTER no MUD)",
+    "/c - Envia CONTROL+C para o MUD",
+    "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
+    "Qualquer outra coisa envia o que escreveu para o MUD",
+    "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "Fim da ajuda",
+};
+
+}  // namespace zandor::msg

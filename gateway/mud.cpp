@@ -1,0 +1,269 @@
+// The MUD link: connecting, telnet toward the MUD, line assembly, delivery.
+#include "gateway/mud.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "gateway/cliente.h"
+#include "gateway/inicio.h"
+#include "gateway/mensagens.h"
+#include "text/formata.h"
+
+namespace zandor {
+
+TMud* mud = nullptr;
+
+namespace {
+
+constexpr unsigned char IAC = 255, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, SE = 240;
+constexpr unsigned char ESC = 27, CR = 13, LF = 10, BS = 8, DEL = 127;
+constexpr unsigned char kOpcaoTipoTerminal = 24, kOpcaoJanela = 31, kPedeTipo = 1;
+constexpr uint8_t kEstadoEscape = 2;
+constexpr int kUltimaPosicao = 302;     // texto[302] is the last byte ever stored
+constexpr int kMaxCorpoEscape = 27;     // bytes before the final letter: up to 28 kept
+
+constexpr unsigned char kTipoTerminal[] = {IAC, SB, kOpcaoTipoTerminal, 0, 'T', 'E', 'R', 'M', IAC, SE};
+constexpr unsigned char kTamanhoJanela[] = {IAC, SB, kOpcaoJanela, 0, 80, 0, 25, IAC, SE};
+
+constexpr int kTamanhoConectando = 300;
+constexpr int kTamanhoErro = 100;
+
+// Options the gateway agrees to; every other one is refused.
+bool opcaoAceita(unsigned char opcao) {
+  switch (opcao) {
+    case 1:   // ECHO
+    case 3:   // SUPPRESS-GO-AHEAD
+    case 5:   // STATUS
+    case 6:   // TIMING-MARK
+    case 24:  // TERMINAL-TYPE
+    case 31:  // NAWS
+    case 32:  // TERMINAL-SPEED
+    case 33:  // TOGGLE-FLOW-CONTROL
+    case 34:  // LINEMODE
+    case 36:  // ENVIRON
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool ehLetra(unsigned char b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+// Removes bytes below 32, and each escape sequence up to its first letter.
+void filtra(char* linha) {
+  char* destino = linha;
+  for (const char* p = linha; *p != '\0'; ++p) {
+    const unsigned char b = static_cast<unsigned char>(*p);
+    if (b == ESC) {
+      while (p[1] != '\0' && !ehLetra(static_cast<unsigned char>(p[1]))) ++p;
+      if (p[1] != '\0') ++p;
+      continue;
+    }
+    if (b >= ' ') *destino++ = static_cast<char>(b);
+  }
+  *destino = '\0';
+}
+
+}  // namespace
+
+// ---- input -----------------------------------------------------------------
+
+void TMud::cEvento(const char* dados, int32_t n) {
+  if (dados == nullptr) {
+    if (n != 0) return;  // output drained: nothing to do
+    escreveTodos(msg::kConexaoTerminada);
+    if (mud == this) mud = nullptr;
+    delete this;
+    return;
+  }
+  cArma(kTicksPrompt);
+  for (int32_t i = 0; i < n; ++i) {
+    const unsigned char b = static_cast<unsigned char>(dados[i]);
+    if (posComando != 0) {
+      byteTelnet(b);
+    } else if (b == IAC) {
+      comando[0] = IAC;
+      posComando = 1;
+    } else if (b != 0) {
+      byteTexto(b);
+    }
+  }
+}
+
+void TMud::byteTelnet(unsigned char b) {
+  if (posComando > 2 && comando[posComando - 1] == IAC && b == SE) {
+    if (comando[2] == kOpcaoTipoTerminal && comando[3] == kPedeTipo) cEnvia(kTipoTerminal, sizeof kTipoTerminal);
+    posComando = 0;
+    return;
+  }
+  // A long subnegotiation keeps overwriting the last place.
+  if (posComando > kTamanhoComando - 1) posComando = kTamanhoComando - 1;
+  comando[posComando++] = b;
+  if (posComando == 2 && (b < SB || b == IAC)) {
+    posComando = 0;  // a two-byte command (GA, NOP, IAC IAC) leaves no trace
+    return;
+  }
+  if (posComando == 3 && comando[1] != SB) {
+    const unsigned char pedido = comando[1];
+    const unsigned char opcao = b;
+    unsigned char resposta = 0;
+    if (pedido == WILL) resposta = opcaoAceita(opcao) ? DO : DONT;
+    if (pedido == DO) resposta = opcaoAceita(opcao) ? WILL : WONT;
+    if (resposta != 0) {
+      const unsigned char r[] = {IAC, resposta, opcao};
+      cEnvia(r, sizeof r);
+    }
+    if (opcao == kOpcaoJanela) cEnvia(kTamanhoJanela, sizeof kTamanhoJanela);
+    posComando = 0;
+  }
+}
+
+void TMud::byteTexto(unsigned char b) {
+  if (estado == kEstadoEscape) {
+    if (ehLetra(b)) {
+      estado = 0;
+      escape[posEscape++] = static_cast<char>(b);
+      if (contagem + posEscape <= kUltimaPosicao) {
+        texto[contagem] = static_cast<char>(ESC);
+        std::memcpy(texto + contagem + 1, escape, posEscape);
+        contagem = static_cast<uint16_t>(contagem + posEscape + 1);
+      }
+      return;
+    }
+    if (b >= 33 && b <= 127) {
+      if (posEscape <= kMaxCorpoEscape) escape[posEscape++] = static_cast<char>(b);
+      return;
+    }
+    estado = 0;  // the sequence is abandoned; b is ordinary text
+  }
+  if (b == ESC) {
+    estado = kEstadoEscape;
+    posEscape = 0;
+  } else if ((b == CR && estado == LF) || (b == LF && estado == CR)) {
+    estado = 0;
+  } else if (b == CR || b == LF) {
+    estado = b;
+    cEntrega();
+  } else if (b == BS || b == DEL) {
+    if (contagem > 0) --contagem;
+  } else {
+    if (contagem <= kUltimaPosicao - 1) texto[contagem] = static_cast<char>(b);
+    // Saturates rather than wrapping, so a flood without line ends can never
+    // bring the count back into the stored range.
+    if (contagem < UINT16_MAX) ++contagem;
+  }
+}
+
+// ---- delivery --------------------------------------------------------------
+
+void TMud::cEntrega() {
+  const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
+  texto[n] = '\0';
+  contagem = 0;
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
+  filtra(texto);
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
+    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
+}
+
+// Three ticks without data: a prompt, most likely. Text with something
+// visible goes out as a line. Blanks and escapes alone stay pending; telnet
+// users who keep colours get those bytes raw. Framed users get nothing in
+// that step, since raw bytes would break their record stream.
+void TMud::cExpira() {
+  if (contagem == 0) return;
+  const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
+  texto[n] = '\0';
+  for (const char* p = texto; *p != '\0'; ++p) {
+    if (*p == ' ') continue;
+    if (static_cast<unsigned char>(*p) == ESC) {
+      while (p[1] != '\0' && !ehLetra(static_cast<unsigned char>(p[1]))) ++p;
+      if (p[1] != '\0') ++p;
+      continue;
+    }
+    cEntrega();
+    return;
+  }
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet) c->cEnvia(texto, n);
+}
+
+// ---- output ----------------------------------------------------------------
+
+void TMud::cEnviaLinha(const char* linhaUsuario) {
+  char linha[kTamanhoLinhaMud];
+  formata(linha, sizeof linha, "%s\r\n", linhaUsuario);
+  cEnvia(linha, -1);
+}
+
+// ---- connecting ------------------------------------------------------------
+
+void conectaMud(const char* endereco, int porta) {
+  char aviso[kTamanhoConectando];
+  formata(aviso, sizeof aviso, msg::kConectando, endereco, porta);
+  escreveTodos(aviso);
+
+  sockaddr_in alvo{};
+  alvo.sin_family = AF_INET;
+  alvo.sin_port = htons(static_cast<uint16_t>(porta));
+  alvo.sin_addr.s_addr = inet_addr(endereco);
+  if (alvo.sin_addr.s_addr == INADDR_NONE) {
+    addrinfo dica{};
+    dica.ai_family = AF_INET;
+    dica.ai_socktype = SOCK_STREAM;
+    addrinfo* achados = nullptr;
+    if (getaddrinfo(endereco, nullptr, &dica, &achados) != 0 || achados == nullptr) {
+      escreveTodos(msg::kEnderecoNaoEncontrado);
+      return;
+    }
+    alvo.sin_addr = reinterpret_cast<sockaddr_in*>(achados->ai_addr)->sin_addr;
+    freeaddrinfo(achados);
+  }
+
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) {
+    escreveTodos(msg::kErroInterno);
+    return;
+  }
+  // Blocking on purpose: the whole gateway waits for the connect.
+  if (connect(s, reinterpret_cast<sockaddr*>(&alvo), sizeof alvo) != 0) {
+    char erro[kTamanhoErro];
+    formata(erro, sizeof erro, msg::kErro, std::strerror(errno));
+    close(s);
+    escreveTodos(erro);
+    return;
+  }
+  const int flags = fcntl(s, F_GETFL, 0);
+  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) termina(1);
+
+  TMud* novo = new (std::nothrow) TMud;
+  if (novo == nullptr) {
+    close(s);
+    escreveTodos(msg::kErroInterno);
+    return;
+  }
+  delete mud;  // the old link goes only now that the new one works
+  mud = novo;
+  mud->soqueteSaida = mud->soqueteEntrada = s;
+  escreveTodos(msg::kConectado);
+}
+
+void desconectaMud(TCliente* usuario) {
+  if (mud == nullptr) {
+    usuario->cEscreve(msg::kNaoConectado);
+    return;
+  }
+  delete mud;
+  mud = nullptr;
+  escreveTodos(msg::kDesconectado);
+}
+
+}  // namespace zandor

@@ -1,0 +1,56 @@
+// TMud, the gateway's one link to a MUD, shared by every user.
+//
+// It answers the MUD's telnet negotiation at once, assembles its bytes into
+// lines with colour escape sequences kept whole, and delivers each line to
+// every user: unchanged to those who turned filtering off, stripped of
+// escapes and control bytes to the rest. A line left unfinished (a prompt)
+// is delivered after 3 quiet ticks.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/comunica.h"
+#include "framework/tempo.h"
+
+namespace zandor {
+
+class TCliente;
+
+inline constexpr int kTamanhoTextoMud = 2047;  // only the first 303 bytes are written
+inline constexpr int kMaxLinhaMud = 300;       // a delivered line keeps this many bytes
+inline constexpr int kTamanhoComando = 30;
+inline constexpr int kTamanhoEscape = 29;
+inline constexpr int kTicksPrompt = 3;
+inline constexpr int kTamanhoLinhaMud = 1948;  // a line for the MUD with its CR LF
+
+class TMud : public TComunica, public TTempo {
+ public:
+  void cEvento(const char* dados, int32_t n) override;
+  void cExpira() override;
+
+  // Queues the text and CR LF; a line that does not fit the ring is lost.
+  void cEnviaLinha(const char* linhaUsuario);
+  // Delivers the pending line to every user whose protocol is known.
+  void cEntrega();
+
+  uint16_t contagem = 0;  // bytes taken since the last delivery, stored or not
+  char texto[kTamanhoTextoMud];
+  uint8_t estado = 0;     // 0 text, 2 inside an escape, 10/13 after LF/CR
+  unsigned char comando[kTamanhoComando];
+  int32_t posComando = 0;
+  char escape[kTamanhoEscape];
+  uint16_t posEscape = 0;
+
+ private:
+  void byteTelnet(unsigned char b);
+  void byteTexto(unsigned char b);
+};
+
+extern TMud* mud;
+
+// Resolves and connects synchronously, then replaces the old link. Every
+// outcome is told to everyone.
+void conectaMud(const char* endereco, int porta);
+void desconectaMud(TCliente* usuario);
+
+}  // namespace zandor

@@ -1,0 +1,208 @@
+// A user's session: protocol detection, the telnet and framed decoders, the
+// four stages with their idle timers, and the telnet hold on an empty line.
+//
+// `linha` keeps the line being assembled. Its first three bytes hold a framed
+// record's header; the text starts at byte 3 for both protocols:
+//
+//   0     1     2     3                                   303  304
+//   +-----+-----+-----+-------------------------------------+----+
+//   |type | lenL| lenH| text: at most 300 characters kept   |    |
+//   +-----+-----+-----+-------------------------------------+----+
+//   `tamanho` counts from byte 0, header included, and goes on counting
+//   bytes that no longer fit so the telnet limit of 2048 can be enforced.
+#include <sys/socket.h>
+
+#include "gateway/cliente.h"
+#include "gateway/mensagens.h"
+
+namespace zandor {
+
+namespace {
+
+constexpr int kInicioTexto = 3;
+constexpr int kUltimaGuardada = 304;       // last position of `linha` ever written
+constexpr int kMaxLinhaTelnet = 2048;      // counted past this, the session ends
+constexpr int kCorteTexto = 303;           // terminator position: 300 characters
+constexpr int kMaxQuadro = 1024;           // header and payload
+
+// Telnet input bytes and decoder states.
+constexpr unsigned char IAC = 255, SB = 250, SE = 240, WILL = 251, DONT = 254;
+constexpr unsigned char ESC = 27, CR = 13, LF = 10, BS = 8, DEL = 127;
+constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4;
+
+inline char* pulaBrancos(char* p) {
+  while (*p == ' ') ++p;
+  return p;
+}
+
+}  // namespace
+
+bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
+  if (tamanho < kInicioTexto) tamanho = kInicioTexto;
+  while (p < fim) {
+    const unsigned char b = static_cast<unsigned char>(*p++);
+    switch (estado) {
+      case kPulaUm:
+      case kPulaDois:
+        --estado;
+        continue;
+      case kAposIAC:
+        estado = b == SB ? kSubnegociacao : (b >= WILL && b <= DONT) ? kPulaUm : 0;
+        continue;
+      case kSubnegociacao:
+        if (b == SE) estado = 0;
+        continue;
+      default:
+        break;
+    }
+    if (b == IAC) {
+      estado = kAposIAC;
+    } else if (b == ESC) {
+      estado = kPulaDois;
+    } else if ((b == CR && estado == LF) || (b == LF && estado == CR)) {
+      estado = 0;  // second half of a line-end pair
+    } else if (b == CR || b == LF) {
+      estado = b;
+      return true;
+    } else if (b == BS || b == DEL) {
+      if (tamanho > kInicioTexto) --tamanho;
+    } else if (b == 0) {
+      // dropped
+    } else if (tamanho <= kUltimaGuardada) {
+      linha[tamanho++] = static_cast<char>(b);
+    } else if (tamanho <= kMaxLinhaTelnet) {
+      ++tamanho;
+    } else {
+      destruido = true;
+      delete this;
+      return false;
+    }
+  }
+  return false;
+}
+
+bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
+  if (estado != 0 && p < fim) {
+    // The byte after the detection line's end (the LF of its CR LF).
+    ++p;
+    estado = 0;
+  }
+  while (tamanho < kInicioTexto && p < fim) linha[tamanho++] = *p++;
+  if (p == fim) return false;
+
+  const unsigned char* cabecalho = reinterpret_cast<const unsigned char*>(linha);
+  const int total = (cabecalho[1] | (cabecalho[2] << 8)) + kInicioTexto;
+  if (total > kMaxQuadro || cabecalho[0] != 1) {
+    destruido = true;
+    delete this;
+    return false;
+  }
+  int quer = total - tamanho;
+  if (quer > fim - p) quer = static_cast<int>(fim - p);
+  for (int i = 0; i < quer; ++i)
+    if (tamanho + i <= kUltimaGuardada) linha[tamanho + i] = p[i];
+  p += quer;
+  tamanho = static_cast<uint16_t>(tamanho + quer);
+  return tamanho >= total;
+}
+
+void TCliente::cEvento(const char* dados, int32_t n) {
+  if (dados == nullptr) {
+    if (n == 0) delete this;  // closed or failed: leave silently
+    return;
+  }
+  // Every complete line of the delivery is handled, in order, for as long as
+  // the session lives: a client that sends several lines in one write loses
+  // none of them.
+  const char* p = dados;
+  const char* const fim = dados + n;
+  while (p < fim) {
+    bool destruido = false;
+    const bool completa =
+        protocolo == kProtocoloQuadros ? passoQuadros(p, fim, destruido) : passoTelnet(p, fim, destruido);
+    if (destruido || !completa) return;
+    if (!completaLinha()) return;
+  }
+}
+
+bool TCliente::completaLinha() {
+  linha[tamanho > kCorteTexto - 1 ? kCorteTexto : tamanho] = '\0';
+  tamanho = 0;
+  if (protocolo != kProtocoloDesconhecido) cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
+  char* texto = linha + kInicioTexto;
+
+  if (protocolo == kProtocoloDesconhecido) {
+    // Both replies go out as telnet lines: the protocol is set after.
+    if (texto[0] != '\0') {
+      cEscreve(msg::kEntrandoOrvalho);
+      protocolo = kProtocoloQuadros;
+    } else {
+      cEscreve(msg::kEntrandoTelnet);
+      protocolo = kProtocoloTelnet;
+    }
+    etapa = kEtapaDetectado;
+    cArma(kTicksAntesPedido);
+    return true;
+  }
+
+  if (protocolo == kProtocoloTelnet) {
+    texto = pulaBrancos(texto);
+    if (etapa == kEtapaDetectado) {
+      cPedeApelido();
+      etapa = kEtapaPedido;
+    }
+    if (texto[0] == '\0') {
+      // ENTER on an empty line holds the output until the next line.
+      if (cModo() == kModoNormal) {
+        cDescarrega();
+        cMuda(kModoRetido, kNivelNormal);
+        if (soqueteSaida >= 0) send(soqueteSaida, msg::kTecle, sizeof msg::kTecle - 1, MSG_NOSIGNAL);
+        if (!(opcoes & kOpcaoC1)) cRepete();
+      }
+      return true;
+    }
+    if (cModo() == kModoRetido) {
+      cMuda(kModoNormal, kNivelNormal);
+      cLimpa();
+    }
+  }
+  return despacha(texto);
+}
+
+bool TCliente::despacha(char* texto) {
+  texto = pulaBrancos(texto);
+  if (texto[0] == '\0') return true;
+  if (etapa == kEtapaDetectado) {
+    cPedeApelido();
+    etapa = kEtapaPedido;
+  }
+  if (!cInterpreta(texto)) {
+    delete this;
+    return false;
+  }
+  return true;
+}
+
+void TCliente::cExpira() {
+  switch (etapa) {
+    case kEtapaSaudado:
+      cEnvia(msg::kTempoEsgotado, -1);
+      delete this;  // the destructor sends what it can before closing
+      return;
+    case kEtapaDetectado:
+      cPedeApelido();
+      etapa = kEtapaPedido;
+      return;
+    case kEtapaPedido:
+      cEscreve(msg::kDigiteApelido);
+      cArma(kTicksPedido);
+      return;
+    default:
+      cEscreve("");
+      cArma(kTicksNomeado);
+      cMuda(kModoNormal, kNivelNormal);
+      return;
+  }
+}
+
+}  // namespace zandor
