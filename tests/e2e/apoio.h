@@ -1,0 +1,108 @@
+// Support for end-to-end tests: the real zandor binary started in a private
+// directory on an ephemeral loopback port, raw client sockets, and a fake MUD
+// that a test scripts byte by byte. Everything stays on 127.0.0.0/8, and the
+// only process ever signalled is the one started here, by its id.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using Ms = std::chrono::milliseconds;
+
+inline constexpr Ms kPrazo = 3000ms;  // how long a test waits for expected bytes
+
+// A free loopback port, found by binding to port 0 and letting it go.
+int portaLivre();
+
+// One TCP socket with a read buffer that accumulates everything received.
+class Conexao {
+ public:
+  Conexao() = default;
+  explicit Conexao(int fd) : fd_(fd) {}
+  ~Conexao();
+  Conexao(Conexao&& o) noexcept;
+  Conexao& operator=(Conexao&& o) noexcept;
+  Conexao(const Conexao&) = delete;
+  Conexao& operator=(const Conexao&) = delete;
+
+  // Connects to 127.0.0.1:porta from `origem` (127.0.0.2 plays a remote peer).
+  static Conexao conecta(int porta, const char* origem = "127.0.0.1");
+
+  bool aberta() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void envia(const std::string& bytes);
+  // Reads until `esperado` appears in the buffer (true) or the time is up.
+  bool leAte(const std::string& esperado, Ms prazo = kPrazo);
+  // Reads whatever arrives during `duracao`.
+  void lePor(Ms duracao);
+  // Reads until the peer closes (true) or the time is up.
+  bool esperaFechar(Ms prazo = kPrazo);
+  // Everything received so far and not yet taken.
+  const std::string& recebido() const { return buffer_; }
+  // Takes the buffer up to and including the first `ate`, or all of it.
+  std::string toma(const std::string& ate = "");
+  void descarta() { buffer_.clear(); }
+  void fecha();
+  bool fechada() const { return eof_; }
+
+ private:
+  int leUmaVez(int esperaMs);
+  int fd_ = -1;
+  bool eof_ = false;
+  std::string buffer_;
+};
+
+// A listening loopback socket standing in for a MUD.
+class MudFalso {
+ public:
+  MudFalso();
+  ~MudFalso();
+  int porta() const { return porta_; }
+  // The gateway connects synchronously from inside a command, so the
+  // connection is usually already waiting in the backlog.
+  Conexao aceita(Ms prazo = kPrazo);
+
+ private:
+  int fd_ = -1;
+  int porta_ = 0;
+};
+
+// The zandor binary, run in a fresh directory holding its zandor.cfg.
+class Gateway {
+ public:
+  // `config` is the configuration file's text; "%PORTA%" is replaced by the
+  // chosen port. With `esperaPorta` the constructor returns once the port
+  // accepts connections.
+  explicit Gateway(std::string config = "%PORTA%\n", bool esperaPorta = true, std::string nomePrograma = "zandor");
+  ~Gateway();
+  int porta() const { return porta_; }
+  const std::string& pasta() const { return pasta_; }
+  pid_t pid() const { return pid_; }
+  // Waits for the process to end; its exit status, or -1 on time-out.
+  int esperaSair(Ms prazo = kPrazo);
+  std::string leArquivo(const std::string& nome) const;
+  std::string saida() const;  // what it wrote to standard output
+  // A telnet user through detection and nickname; the buffer is left empty.
+  Conexao usuarioTelnet(const std::string& apelido);
+  // A framed-client user through detection and nickname.
+  Conexao usuarioQuadros(const std::string& apelido);
+
+ private:
+  std::string pasta_;
+  int porta_ = 0;
+  pid_t pid_ = -1;
+  bool terminou_ = false;
+};
+
+// A framed record from the client: type 1, little-endian length, payload.
+std::string quadro(const std::string& carga);
+
+// Path of the built program.
+std::string binario();
+
+}  // namespace e2e
