@@ -32,9 +32,12 @@ void derivaNomeBase(const char* caminho, char* destino) {
   copiaLimitada(destino, trabalho, kTamanhoBase);
 }
 
+FimProcesso fimProcesso = std::exit;
+
 void termina(int codigo) {
   std::fflush(stdout);
-  std::exit(codigo);
+  fimProcesso(codigo);
+  std::abort();
 }
 
 int inicia(int argc, char** argv) {

@@ -20,8 +20,13 @@ extern char* fimNome;
 // at most 184 characters, into `destino` of kTamanhoBase bytes.
 void derivaNomeBase(const char* caminho, char* destino);
 
-// Ends the process; every exit goes through here.
+// Ends the process; every exit goes through here. It flushes standard output
+// and calls `fimProcesso`, which is std::exit except in harnesses that drive
+// the gateway in-process (a fuzzer must survive "/terminar"); should the
+// replacement return, the process aborts.
 [[noreturn]] void termina(int codigo);
+using FimProcesso = void (*)(int codigo);
+extern FimProcesso fimProcesso;
 
 // The program: start-up, then the event loop for the rest of the run.
 int inicia(int argc, char** argv);

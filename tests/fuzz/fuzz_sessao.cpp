@@ -1,0 +1,81 @@
+// Bytes from a user into a session: detection, both decoders, the hold, the
+// stage timers and every command. The network is sealed off: connect and
+// name resolution always fail here, so "/mud" can never reach anything, and
+// "/terminar" ends the input instead of the process.
+#include <netdb.h>
+
+#include <cerrno>
+
+#include "apoio_fuzz.h"
+#include "framework/tempo.h"
+#include "gateway/cliente.h"
+#include "gateway/inicio.h"
+#include "gateway/mud.h"
+#include "text/dobra.h"
+#include "text/formata.h"
+
+extern "C" int connect(int, const struct sockaddr*, socklen_t) {
+  errno = ECONNREFUSED;
+  return -1;
+}
+extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*, struct addrinfo**) { return EAI_NONAME; }
+
+namespace {
+
+struct Terminou {};
+
+bool vivo(const zandor::TCliente* c) {
+  for (const zandor::TCliente* p = zandor::clientes; p != nullptr; p = p->proximo)
+    if (p == c) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  zandor::montaTabelas();
+  zandor::fimProcesso = [](int) { throw Terminou{}; };
+  // "/mud NAME" looks for this file; it does not exist.
+  zandor::copia(zandor::nomeArquivo, "fuzz-sem-arquivo");
+  zandor::fimNome = zandor::nomeArquivo + 16;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
+  using namespace zandor;
+  fuzz::Fluxo fluxo(dados, tamanho);
+  const uint8_t modo = fluxo.byte();
+
+  // A named framed user who watches broadcasts, and the user under test.
+  fuzz::Par parObservador, parUsuario;
+  auto* observador = new TCliente;
+  observador->soqueteSaida = observador->soqueteEntrada = parObservador.fd[0];
+  observador->protocolo = kProtocoloQuadros;
+  observador->etapa = kEtapaNomeado;
+  copia(observador->apelido, "Olho");
+
+  auto* usuario = new TCliente;
+  usuario->soqueteSaida = usuario->soqueteEntrada = parUsuario.fd[0];
+  usuario->cArma(kTicksPrimeiraLinha);
+  if (modo & 1) usuario->opcoes = kOpcaoC1;
+
+  try {
+    while (!fluxo.vazio() && vivo(usuario)) {
+      const uint8_t controle = fluxo.byte();
+      size_t n;
+      const char* pedaco = fluxo.pedaco(1 + (controle & 0x3F), &n);
+      if (n > 0) usuario->cEvento(pedaco, static_cast<int32_t>(n));
+      if (controle & 0x40) parUsuario.drena();
+      if ((controle & 0x80) && vivo(usuario)) cAvanca(1 + (controle & 0x0F) * 100);
+      parObservador.drena();
+    }
+  } catch (const Terminou&) {
+  }
+
+  if (vivo(usuario)) delete usuario;
+  delete observador;
+  delete mud;
+  mud = nullptr;
+  permiteRemoto = false;
+  return 0;
+}
