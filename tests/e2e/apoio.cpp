@@ -189,13 +189,11 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma)
     _exit(127);
   }
   if (!esperaPorta) return;
+  // The log says "Feito..." only after the port listens; waiting for it
+  // leaves no probe connection behind in the gateway's user list.
   const auto fim = Relogio::now() + kPrazo;
-  while (Relogio::now() < fim) {
-    // Probe with a bare connect; the gateway sees a user who leaves at once.
-    Conexao c = Conexao::conecta(porta_);
-    if (c.aberta()) return;
-    std::this_thread::sleep_for(10ms);
-  }
+  while (Relogio::now() < fim && leArquivo(nomePrograma + ".log") != "Feito...\n")
+    std::this_thread::sleep_for(5ms);
 }
 
 Gateway::~Gateway() {
