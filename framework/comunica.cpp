@@ -1,6 +1,8 @@
 // The connection object: ring, send modes, replay marks and level lists.
 #include "framework/comunica.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -246,6 +248,16 @@ void TComunica::cRepete() {
 void TComunica::cLimpa() {
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
+}
+
+void semAtraso(int soquete) {
+#ifndef ZANDOR_NAGLE
+  // A failure only costs latency, never correctness: nothing to report.
+  const int um = 1;
+  setsockopt(soquete, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
+#else
+  (void)soquete;
+#endif
 }
 
 }  // namespace zandor

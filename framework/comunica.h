@@ -122,6 +122,13 @@ extern TComunica* corrente[kNiveis];  // whose turn it is in the receive dispatc
 extern int8_t nivelCorrente;          // level being dispatched; 6 when none
 extern int32_t lote;                  // batch counter read by the marks
 
+// Turns Nagle's algorithm off on a connected TCP socket. The loop already
+// gathers each connection's output into one send per pass, so Nagle could
+// only hold a small reply back until the peer's delayed acknowledgement,
+// up to about 40 ms, whenever a user types while output is flowing. Built
+// with ZANDOR_NAGLE (for measurements) it leaves the socket as it is.
+void semAtraso(int soquete);
+
 // The one text of the framework itself.
 extern const char kErroNivel[];
 

@@ -79,6 +79,7 @@ void TEntrada::cConecta(int soquete, const sockaddr_in* par) {
     return;
   }
   c->soqueteSaida = c->soqueteEntrada = soquete;
+  semAtraso(soquete);
   c->cArma(kTicksPrimeiraLinha);
   c->cEnvia(msg::kSaudacao, -1);
 }

@@ -243,6 +243,7 @@ void conectaMud(const char* endereco, int porta) {
   }
   const int flags = fcntl(s, F_GETFL, 0);
   if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) termina(1);
+  semAtraso(s);
 
   TMud* novo = new (std::nothrow) TMud;
   if (novo == nullptr) {
