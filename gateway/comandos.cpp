@@ -68,6 +68,9 @@ bool TCliente::cInterpreta(char* texto) {
   if (comparaTexto(texto, "/terminar") == 0) {
     escreveTodos(msg::kEncerrando);
     for (TCliente* c = clientes; c != nullptr; c = c->proximo) c->cDescarrega();
+    // A line for the MUD handled earlier in the same pass (typed just before
+    // "/terminar" in one write) is still only queued: send it too.
+    if (mud != nullptr) mud->cDescarrega();
     termina(0);
   }
   if (comparaTexto(texto, "/ajuda") == 0) {
