@@ -1,0 +1,306 @@
+// Nothing is allocated per pass of the loop or per line through the gateway.
+//
+// This program replaces every form of the global operator new and delete
+// with versions that count while `contando` is set, and remember where the
+// first counted allocation came from. Users, the MUD link and their sockets
+// are made before counting starts: a connection is allocated once, when it
+// arrives. Inside a counted stretch the test itself only calls the system
+// and writes into fixed arrays; it looks at the results afterwards.
+#include <execinfo.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "framework/comunica.h"
+#include "framework/laco.h"
+#include "framework/tempo.h"
+#include "gateway/cliente.h"
+#include "gateway/mud.h"
+#include "text/dobra.h"
+
+namespace {
+
+bool contando = false;
+long alocacoes = 0;
+long liberacoes = 0;
+void* pilha[48];
+int profundidade = 0;
+
+void conta() {
+  if (!contando) return;
+  if (alocacoes++ == 0) {
+    contando = false;
+    profundidade = backtrace(pilha, 48);
+    contando = true;
+  }
+}
+
+void* aloca(std::size_t n, std::size_t alinhamento, bool lanca) {
+  conta();
+  void* p = nullptr;
+  if (alinhamento <= alignof(std::max_align_t)) {
+    p = std::malloc(n != 0 ? n : 1);
+  } else if (posix_memalign(&p, alinhamento, n != 0 ? n : 1) != 0) {
+    p = nullptr;
+  }
+  if (p == nullptr && lanca) throw std::bad_alloc();
+  return p;
+}
+
+void libera(void* p) {
+  if (p != nullptr && contando) ++liberacoes;
+  std::free(p);
+}
+
+constexpr std::size_t kComum = alignof(std::max_align_t);
+
+}  // namespace
+
+void* operator new(std::size_t n) { return aloca(n, kComum, true); }
+void* operator new[](std::size_t n) { return aloca(n, kComum, true); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return aloca(n, kComum, false); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return aloca(n, kComum, false); }
+void* operator new(std::size_t n, std::align_val_t a) { return aloca(n, static_cast<std::size_t>(a), true); }
+void* operator new[](std::size_t n, std::align_val_t a) { return aloca(n, static_cast<std::size_t>(a), true); }
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return aloca(n, static_cast<std::size_t>(a), false);
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+  return aloca(n, static_cast<std::size_t>(a), false);
+}
+void operator delete(void* p) noexcept { libera(p); }
+void operator delete[](void* p) noexcept { libera(p); }
+void operator delete(void* p, std::size_t) noexcept { libera(p); }
+void operator delete[](void* p, std::size_t) noexcept { libera(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { libera(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { libera(p); }
+void operator delete(void* p, std::align_val_t) noexcept { libera(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { libera(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { libera(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { libera(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { libera(p); }
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { libera(p); }
+
+namespace zandor {
+namespace {
+
+using namespace std::string_literals;
+
+std::string quadro(const std::string& carga) {
+  return "\x01"s + static_cast<char>(carga.size() & 0xFF) + static_cast<char>(carga.size() >> 8) + carga;
+}
+
+// What the far end of a socket has received, kept in a fixed array so that
+// reading it inside a counted stretch allocates nothing.
+struct Recebido {
+  char bytes[65536];
+  size_t n = 0;
+  void le(int fd) {
+    ssize_t r;
+    while (n < sizeof bytes && (r = recv(fd, bytes + n, sizeof bytes - n, 0)) > 0) n += static_cast<size_t>(r);
+  }
+  std::string texto() const { return std::string(bytes, n); }
+};
+
+struct Usuario {
+  TCliente* sessao = nullptr;
+  int par = -1;
+  Recebido recebido;
+};
+
+class Alocacao : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    montaTabelas();
+    void* p[4];
+    backtrace(p, 4);  // its first call loads what it needs
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(clientes, nullptr);
+    ASSERT_EQ(mud, nullptr);
+    // Ana keeps colours filtered, Bia turned filtering off, Caio is framed.
+    entra(ana_, {"\r\n", "Ana\r\n"});
+    entra(bia_, {"\r\n", "Bia\r\n", "/c2\r\n"});
+    entra(caio_, {"orvalho\r\n", quadro("Caio")});
+    ASSERT_EQ(bia_.sessao->opcoes & kOpcaoSemFiltro, kOpcaoSemFiltro);
+    ASSERT_EQ(caio_.sessao->protocolo, kProtocoloQuadros);
+
+    int par[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    mud = new TMud;
+    mud->soqueteSaida = mud->soqueteEntrada = par[0];
+    parMud_ = par[1];
+  }
+
+  void TearDown() override {
+    contando = false;
+    for (Usuario* u : {&ana_, &bia_, &caio_}) {
+      delete u->sessao;
+      close(u->par);
+    }
+    delete mud;
+    mud = nullptr;
+    close(parMud_);
+    EXPECT_EQ(clientes, nullptr);
+  }
+
+  void entra(Usuario& u, const std::vector<std::string>& linhas) {
+    int par[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    u.sessao = new TCliente;
+    u.sessao->soqueteSaida = u.sessao->soqueteEntrada = par[0];
+    u.sessao->cArma(kTicksPrimeiraLinha);
+    u.par = par[1];
+    for (const std::string& l : linhas) u.sessao->cEvento(l.data(), static_cast<int32_t>(l.size()));
+    ASSERT_EQ(u.sessao->etapa, kEtapaNomeado);
+    descarregaTodos();
+    for (Usuario* v : {&ana_, &bia_, &caio_}) v->recebido.n = 0;
+  }
+
+  // The loop's flush, and the far ends read into their arrays.
+  void descarregaTodos() {
+    for (Usuario* u : {&ana_, &bia_, &caio_}) {
+      if (u->sessao == nullptr) continue;
+      u->sessao->cDescarrega();
+      u->recebido.le(u->par);
+    }
+    if (mud != nullptr) {
+      mud->cDescarrega();
+      paraMud_.le(parMud_);
+    }
+  }
+
+  static void comeca() {
+    alocacoes = liberacoes = 0;
+    profundidade = 0;
+    contando = true;
+  }
+  static void para() { contando = false; }
+
+  // Fails with the stack of the first allocation, if there was one.
+  static void confereNada() {
+    EXPECT_EQ(alocacoes, 0);
+    EXPECT_EQ(liberacoes, 0);
+    if (profundidade > 0) {
+      std::fprintf(stderr, "first allocation:\n");
+      backtrace_symbols_fd(pilha, profundidade, 2);
+    }
+  }
+
+  Usuario ana_, bia_, caio_;
+  int parMud_ = -1;
+  Recebido paraMud_;
+};
+
+// The instrument itself: a connection object made and destroyed inside a
+// counted stretch is seen, in both forms of new that the system uses.
+TEST_F(Alocacao, CountingSeesAConnectionBeingMade) {
+  comeca();
+  TComunica* c = new TComunica;
+  TComunica* d = new (std::nothrow) TComunica;
+  delete c;
+  delete d;
+  para();
+  EXPECT_EQ(alocacoes, 2);
+  EXPECT_EQ(liberacoes, 2);
+  EXPECT_GT(profundidade, 0);
+}
+
+// A MUD line with colours and a negotiation request, and a prompt that only
+// the timer delivers, reach all three users without an allocation.
+TEST_F(Alocacao, MudLineToEveryUser) {
+  const std::string linha = "\xFF\xFD\x1F\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n";
+  const std::string prompt = "PV 20> ";
+  comeca();
+  for (int i = 0; i < 20; ++i) {
+    mud->cEvento(linha.data(), static_cast<int32_t>(linha.size()));
+    descarregaTodos();
+  }
+  mud->cEvento(prompt.data(), static_cast<int32_t>(prompt.size()));
+  cAvanca(kTicksPrompt);
+  descarregaTodos();
+  para();
+  confereNada();
+
+  std::string ana, bia, caio;
+  for (int i = 0; i < 20; ++i) {
+    ana += "Ol\xE1, aventureiro!\r\n";
+    bia += "\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n";
+    caio += quadro("Ol\xE1, aventureiro!");
+  }
+  EXPECT_EQ(ana_.recebido.texto(), ana + "PV 20> \r\n");
+  EXPECT_EQ(bia_.recebido.texto(), bia + "PV 20> \r\n");
+  EXPECT_EQ(caio_.recebido.texto(), caio + quadro("PV 20> "));
+  EXPECT_EQ(paraMud_.n, 20 * (3 + 9));  // WILL NAWS and the window size, each time
+}
+
+// Typed lines of named users: a chat line, "/quem", a line for the MUD, in
+// both protocols.
+TEST_F(Alocacao, TypedLinesOfNamedUsers) {
+  const std::vector<std::pair<Usuario*, std::string>> linhas = {
+      {&ana_, "/Ol\xE1 a todos\r\n"}, {&ana_, "/quem\r\n"},   {&ana_, "olhar\r\n"},
+      {&caio_, quadro("/oi")},         {&caio_, quadro("/quem")}, {&caio_, quadro("norte")},
+      {&bia_, "sul\r\n"}};
+  comeca();
+  for (int vez = 0; vez < 10; ++vez)
+    for (const auto& [u, l] : linhas) {
+      u->sessao->cEvento(l.data(), static_cast<int32_t>(l.size()));
+      descarregaTodos();
+    }
+  para();
+  confereNada();
+
+  std::string paraMud;
+  for (int vez = 0; vez < 10; ++vez) paraMud += "olhar\r\nnorte\r\nsul\r\n";
+  EXPECT_EQ(paraMud_.texto(), paraMud);
+  const std::string bia = bia_.recebido.texto();
+  EXPECT_NE(bia.find("/Ana. Ol\xE1 a todos\r\n/Caio. oi\r\n"), std::string::npos);
+  EXPECT_NE(ana_.recebido.texto().find("/Usu\xE1rios\r\nCaio\r\nBia\r\nAna\r\n"), std::string::npos);
+  EXPECT_NE(caio_.recebido.texto().find(quadro("/Usu\xE1rios") + quadro("Caio")), std::string::npos);
+}
+
+// Passes of the loop while a user types and the MUD answers: reading,
+// dispatching, delivering and flushing allocate nothing.
+TEST_F(Alocacao, LoopPassesWithTraffic) {
+  // Held output on level 3 keeps both waits from sleeping.
+  int par[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+  TComunica* despertador = new TComunica;
+  despertador->soqueteSaida = par[0];
+  despertador->cMuda(kModoRetido, 3);
+  ASSERT_TRUE(despertador->cEnvia("z", 1));
+  cPasso();  // whatever the loop sets up on its first pass
+
+  const std::string doUsuario = "olhar\r\n";
+  const std::string doMud = "Uma sala escura.\r\n";
+  comeca();
+  for (int vez = 0; vez < 5; ++vez) {
+    send(ana_.par, doUsuario.data(), doUsuario.size(), 0);
+    send(parMud_, doMud.data(), doMud.size(), 0);
+    for (int passo = 0; passo < 3; ++passo) cPasso();
+    for (Usuario* u : {&ana_, &bia_, &caio_}) u->recebido.le(u->par);
+    paraMud_.le(parMud_);
+  }
+  para();
+  confereNada();
+  delete despertador;
+  close(par[1]);
+
+  std::string ana, paraMud;
+  for (int vez = 0; vez < 5; ++vez) {
+    ana += "Uma sala escura.\r\n";
+    paraMud += doUsuario;
+  }
+  EXPECT_EQ(ana_.recebido.texto(), ana);
+  EXPECT_EQ(paraMud_.texto(), paraMud);
+}
+
+}  // namespace
+}  // namespace zandor

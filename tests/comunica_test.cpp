@@ -1,0 +1,664 @@
+// The connection object over real sockets: the ring and its one empty slot,
+// the send modes (normal, held, blocking), the replay marks, level moves,
+// closing, and a peer that goes away.
+//
+// Each object's socket is one end of a non-blocking pair; the test holds the
+// other end. A SOCK_SEQPACKET pair keeps the boundary of every send, so the
+// test sees each send call the ring makes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/comunica.h"
+#include "framework/conjunto.h"
+#include "framework/laco.h"
+
+namespace zandor {
+namespace {
+
+class Ponta;
+
+// Every event, in order: "A:<bytes>", "A:fechou" (closed), "A:drenou" (drained).
+std::vector<std::string> registro;
+// What an object does inside its callback; it may destroy the object.
+std::function<void(Ponta*, const char*, int32_t)> gancho;
+std::set<Ponta*> vivas;
+
+class Ponta : public TComunica {
+ public:
+  explicit Ponta(std::string n) : nome(std::move(n)) { vivas.insert(this); }
+  ~Ponta() override { vivas.erase(this); }
+  void cEvento(const char* dados, int32_t n) override {
+    registro.push_back(nome + (dados != nullptr ? ":" + std::string(dados, static_cast<size_t>(n))
+                                                : n == 0 ? ":fechou" : ":drenou"));
+    if (gancho) gancho(this, dados, n);
+  }
+  std::string nome;
+};
+
+// Everything the far end can read now.
+std::string le(int fd) {
+  std::string r;
+  char tmp[65536];
+  ssize_t n;
+  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.append(tmp, static_cast<size_t>(n));
+  return r;
+}
+
+// Each record waiting on a SOCK_SEQPACKET end: one per send.
+std::vector<std::string> pacotes(int fd) {
+  std::vector<std::string> r;
+  char tmp[4096];
+  ssize_t n;
+  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.emplace_back(tmp, static_cast<size_t>(n));
+  return r;
+}
+
+// Writes into a socket until it takes not even one byte more; returns what went.
+std::string enche(int fd) {
+  std::string r;
+  for (size_t pedaco = 65536; pedaco > 0; pedaco /= 2) {
+    const std::string bloco(pedaco, 'f');
+    ssize_t n;
+    while ((n = send(fd, bloco.data(), bloco.size(), MSG_NOSIGNAL)) > 0) r.append(bloco, 0, static_cast<size_t>(n));
+  }
+  return r;
+}
+
+// A connected TCP pair on loopback, both ends non-blocking.
+void parTcp(int par[2]) {
+  const int escuta = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t t = sizeof a;
+  ASSERT_EQ(bind(escuta, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(escuta, 1), 0);
+  ASSERT_EQ(getsockname(escuta, reinterpret_cast<sockaddr*>(&a), &t), 0);
+  par[1] = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(connect(par[1], reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  par[0] = accept(escuta, nullptr, nullptr);
+  close(escuta);
+  for (int i = 0; i < 2; ++i) fcntl(par[i], F_SETFL, fcntl(par[i], F_GETFL) | O_NONBLOCK);
+}
+
+class Comunica : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(cabeca[i], nullptr) << "level " << i << " left populated";
+    ASSERT_EQ(lote, 0);
+    ASSERT_EQ(nivelCorrente, kNivelNenhum);
+  }
+  void TearDown() override {
+    gancho = nullptr;
+    while (!vivas.empty()) delete *vivas.begin();
+    for (int fd : pares_)
+      if (fd >= 0) close(fd);
+    registro.clear();
+    lote = 0;
+    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(cabeca[i], nullptr);
+  }
+
+  // A new object whose socket is one end of a fresh pair; returns our end.
+  int liga(Ponta*& p, const char* nome, int tipo = SOCK_STREAM) {
+    int par[2];
+    EXPECT_EQ(socketpair(AF_UNIX, tipo | SOCK_NONBLOCK, 0, par), 0);
+    p = new Ponta(nome);
+    p->soqueteSaida = p->soqueteEntrada = par[0];
+    pares_.push_back(par[1]);
+    return par[1];
+  }
+  // Closes our end of a pair early, as a vanished peer.
+  void larga(int fd) {
+    for (int& f : pares_)
+      if (f == fd) f = -1;
+    close(fd);
+  }
+  std::vector<int> pares_;
+};
+
+std::string serie(int n, int semente = 0) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s.push_back(static_cast<char>('A' + (i + semente) % 26));
+  return s;
+}
+
+// ---- the ring --------------------------------------------------------------
+
+// Queued at 2000, a message of 100 bytes wraps: 48 at the end, 52 at the
+// start; the flush sends the two pieces as two sends, in order.
+TEST_F(Comunica, WrappedMessageGoesOutAsTwoSendsInOrder) {
+  Ponta* p;
+  const int par = liga(p, "A", SOCK_SEQPACKET);
+  const std::string antes(2000, '.');
+  ASSERT_TRUE(p->cEnvia(antes.data(), 2000));
+  ASSERT_TRUE(p->cDescarrega());
+  ASSERT_EQ(pacotes(par), std::vector<std::string>{antes});
+  ASSERT_EQ(p->cLeitura(), 2000);
+  ASSERT_EQ(p->cEscrita(), 2000);
+
+  const std::string msg = serie(100);
+  ASSERT_TRUE(p->cEnvia(msg.data(), 100));
+  EXPECT_EQ(p->cEscrita(), 52);
+  EXPECT_EQ(p->cPendentes(), 100);
+  EXPECT_EQ(std::string(p->cAnel() + 2000, 48), msg.substr(0, 48));
+  EXPECT_EQ(std::string(p->cAnel(), 52), msg.substr(48));
+  EXPECT_EQ(pacotes(par), std::vector<std::string>{}) << "queuing sends nothing";
+
+  EXPECT_TRUE(p->cDescarrega());
+  EXPECT_EQ(pacotes(par), (std::vector<std::string>{msg.substr(0, 48), msg.substr(48)}));
+  EXPECT_EQ(p->cLeitura(), 52);
+  EXPECT_TRUE(p->cVazio());
+}
+
+struct CasoCabe {
+  const char* nome;
+  int modo;
+  int n;
+  bool aceita;
+  int modoDepois;
+};
+
+class Cabe : public Comunica, public ::testing::WithParamInterface<CasoCabe> {};
+
+// On an empty ring the fit test leaves one more slot free than the ring's
+// own rule: 2046 bytes in modes 4 and 5. Only the blocked send, which waits
+// for an empty ring and does not test again, queues 2047.
+TEST_P(Cabe, EmptyRingTakesWhatFits) {
+  const CasoCabe& caso = GetParam();
+  Ponta* p;
+  const int par = liga(p, "A");
+  p->cMuda(caso.modo, kNivelNormal);
+  const std::string msg = serie(caso.n);
+  EXPECT_EQ(p->cEnvia(msg.data(), caso.n), caso.aceita);
+  EXPECT_EQ(p->cModo(), caso.modoDepois);
+  EXPECT_EQ(le(par), "") << "nothing is sent while queuing";
+  EXPECT_EQ(p->cPendentes(), caso.aceita ? caso.n : 0);
+  EXPECT_FALSE(p->fechar);
+  if (caso.n == 2047 && caso.aceita) {
+    EXPECT_EQ(p->cLivre(), 0) << "one slot stays empty";
+  }
+  p->cMuda(kModoNormal, kNivelNormal);
+  EXPECT_TRUE(p->cDescarrega());
+  EXPECT_EQ(le(par), caso.aceita ? msg : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, Cabe,
+                         ::testing::Values(CasoCabe{"EmptyMessage", 4, 0, true, 4},
+                                           CasoCabe{"Normal2046", 4, 2046, true, 4},
+                                           CasoCabe{"Normal2047", 4, 2047, false, 4},
+                                           CasoCabe{"Normal2048", 4, 2048, false, 4},
+                                           CasoCabe{"Held2046", 5, 2046, true, 5},
+                                           CasoCabe{"Held2047EndsTheHold", 5, 2047, false, 4},
+                                           CasoCabe{"Blocking2047", 3, 2047, true, 3},
+                                           CasoCabe{"Blocking2048", 0, 2048, false, 0}),
+                         [](const ::testing::TestParamInfo<CasoCabe>& i) { return std::string(i.param.nome); });
+
+TEST_F(Comunica, NegativeLengthTakesTheTextsLength) {
+  Ponta* p;
+  const int par = liga(p, "A");
+  EXPECT_TRUE(p->cEnvia("abc\0def", -1));
+  EXPECT_TRUE(p->cDescarrega());
+  EXPECT_EQ(le(par), "abc");
+}
+
+struct CasoCheio {
+  const char* nome;
+  bool retido;       // mode 5 before the message
+  bool parLiberado;  // the peer has read everything before the message
+  bool aceita;
+};
+
+class Cheio : public Comunica, public ::testing::WithParamInterface<CasoCheio> {};
+
+// A message that does not fit: one flush attempt, then queued whole or
+// refused whole. Held output ends its hold either way. A send that would
+// block is no failure.
+TEST_P(Cheio, OneFlushAttemptThenAllOrNothing) {
+  const CasoCheio& caso = GetParam();
+  Ponta* p;
+  const int par = liga(p, "A");
+  if (caso.retido) p->cMuda(kModoRetido, kNivelNormal);
+  const std::string recheio = enche(p->soqueteSaida);
+  const std::string a = serie(2000), b = serie(100, 7);
+  ASSERT_TRUE(p->cEnvia(a.data(), 2000));
+  std::string lido;
+  if (caso.parLiberado) lido = le(par);
+
+  EXPECT_EQ(p->cEnvia(b.data(), 100), caso.aceita);
+  EXPECT_EQ(p->cModo(), kModoNormal);
+  EXPECT_FALSE(p->fechar);
+  EXPECT_GE(p->soqueteSaida, 0);
+  EXPECT_EQ(p->cPendentes(), caso.aceita ? 100 : 2000);
+
+  lido += le(par);
+  EXPECT_TRUE(p->cDescarrega());
+  lido += le(par);
+  EXPECT_TRUE(lido == recheio + a + (caso.aceita ? b : "")) << lido.size() << " bytes read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
+                         ::testing::Values(CasoCheio{"NormalPeerReads", false, true, true},
+                                           CasoCheio{"NormalPeerFull", false, false, false},
+                                           CasoCheio{"HeldPeerReads", true, true, true},
+                                           CasoCheio{"HeldPeerFull", true, false, false}),
+                         [](const ::testing::TestParamInfo<CasoCheio>& i) { return std::string(i.param.nome); });
+
+// ---- blocking modes --------------------------------------------------------
+
+struct CasoNivel {
+  const char* nome;
+  int modo;
+  int nivelChamador;  // 6: outside any dispatch
+  bool recusa;
+};
+
+class NivelChamador : public Comunica, public ::testing::WithParamInterface<CasoNivel> {};
+
+// A blocking send from a callback of a level below the mode is refused with
+// the framework's one line, even though the message would fit.
+TEST_P(NivelChamador, BlockingSendFromALowerLevelIsRefused) {
+  const CasoNivel& caso = GetParam();
+  Ponta* alvo;
+  const int parAlvo = liga(alvo, "B");
+  alvo->cMuda(caso.modo, kNivelNormal);
+  bool resultado = false;
+  ::testing::internal::CaptureStdout();
+  if (caso.nivelChamador == kNivelNenhum) {
+    resultado = alvo->cEnvia("x", 1);
+  } else {
+    Ponta* chamador;
+    const int par = liga(chamador, "C");
+    chamador->cMuda(kModoNormal, caso.nivelChamador);
+    gancho = [&](Ponta* q, const char*, int32_t) {
+      if (q == chamador) resultado = alvo->cEnvia("x", 1);
+    };
+    ASSERT_EQ(send(par, "!", 1, 0), 1);
+    TConjunto prontos;
+    prontos.poe(chamador->soqueteEntrada);
+    cRecebe(&prontos, kNiveis);
+    EXPECT_EQ(registro, std::vector<std::string>{"C:!"});
+  }
+  const std::string saida = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(resultado, !caso.recusa);
+  EXPECT_EQ(saida, caso.recusa ? "[TComunica] Erro: cEnvia() foi chamado de cEvento() de menor n\xEDvel\n" : "");
+  EXPECT_TRUE(alvo->cDescarrega());
+  EXPECT_EQ(le(parAlvo), caso.recusa ? "" : "x");
+  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, NivelChamador,
+                         ::testing::Values(CasoNivel{"Mode3FromLevel2", 3, 2, true},
+                                           CasoNivel{"Mode1FromLevel0", 1, 0, true},
+                                           CasoNivel{"Mode3FromLevel3", 3, 3, false},
+                                           CasoNivel{"Mode3FromLevel4", 3, 4, false},
+                                           CasoNivel{"Mode0FromLevel0", 0, 0, false},
+                                           CasoNivel{"Mode2OutsideDispatch", 2, kNivelNenhum, false}),
+                         [](const ::testing::TestParamInfo<CasoNivel>& i) { return std::string(i.param.nome); });
+
+// While a send in mode 2 waits for its ring to drain, the input of levels 0
+// and 1 is served and nothing else; here a level-0 callback reads the far
+// end, which lets the blocked send finish.
+TEST_F(Comunica, BlockedSendServesOnlyLowerLevels) {
+  Ponta *b, *a, *l1, *c;
+  const int parB = liga(b, "B");
+  const int parA = liga(a, "A");
+  const int parL1 = liga(l1, "L1");
+  const int parC = liga(c, "C");
+  a->cMuda(kModoNormal, 0);
+  l1->cMuda(kModoNormal, 1);
+  c->cMuda(kModoNormal, 2);
+  b->cMuda(2, kNivelNormal);  // blocking, but listed on level 4
+
+  const std::string recheio = enche(b->soqueteSaida);
+  const std::string x = serie(2000), y = serie(100, 3);
+  ASSERT_TRUE(b->cEnvia(x.data(), 2000));
+  for (int fd : {parA, parL1, parC}) ASSERT_EQ(send(fd, "!", 1, 0), 1);
+  std::string lido;
+  gancho = [&](Ponta* q, const char*, int32_t) {
+    if (q == a) lido += le(parB);
+  };
+
+  EXPECT_TRUE(b->cEnvia(y.data(), 100));
+  EXPECT_EQ(registro, (std::vector<std::string>{"A:!", "L1:!"}));
+  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+  EXPECT_TRUE(b->cDescarrega());
+  lido += le(parB);
+  EXPECT_TRUE(lido == recheio + x + y) << lido.size() << " bytes read";
+
+  // Level 2 was left alone: its byte is still waiting.
+  TConjunto prontos;
+  prontos.poe(c->soqueteEntrada);
+  cRecebe(&prontos, kNiveis);
+  EXPECT_EQ(registro.back(), "C:!");
+}
+
+// A blocked send gives up when a lower level's callback destroys its object
+// (nothing touches it afterwards) or when the socket fails meanwhile.
+TEST_F(Comunica, BlockedSendGivesUp) {
+  for (bool destroi : {true, false}) {
+    SCOPED_TRACE(destroi ? "object destroyed" : "peer gone");
+    Ponta *b, *a;
+    const int parB = liga(b, "B");
+    const int parA = liga(a, "A");
+    a->cMuda(kModoNormal, 0);
+    b->cMuda(1, kNivelNormal);
+    enche(b->soqueteSaida);
+    const std::string x = serie(2000);
+    ASSERT_TRUE(b->cEnvia(x.data(), 2000));
+    ASSERT_EQ(send(parA, "!", 1, 0), 1);
+    gancho = [&](Ponta* q, const char*, int32_t) {
+      if (q != a) return;
+      if (destroi)
+        delete b;
+      else
+        larga(parB);
+    };
+    EXPECT_FALSE(b->cEnvia(x.data(), 100));
+    if (destroi) {
+      EXPECT_EQ(vivas.count(b), 0u);
+    } else {
+      EXPECT_TRUE(b->fechar);
+      EXPECT_LT(b->soqueteSaida, 0);
+      EXPECT_EQ(b->cPendentes(), 2000) << "unsent bytes stay";
+    }
+    gancho = nullptr;
+    registro.clear();
+    while (!vivas.empty()) delete *vivas.begin();
+  }
+}
+
+// ---- replay marks ----------------------------------------------------------
+
+// Four batches of ten bytes at 0, 10, 20 and 30 leave the marks at
+// [30, 20, 10, 0] with the batch counter at 4.
+class ComunicaMarcas : public Comunica {
+ protected:
+  void quatroLotes() {
+    par_ = liga(p_, "A");
+    for (int i = 0; i < 4; ++i) {
+      lote = i + 1;
+      const std::string m(10, static_cast<char>('0' + i));
+      ASSERT_TRUE(p_->cEnvia(m.data(), 10));
+      ASSERT_TRUE(p_->cDescarrega());
+    }
+    ASSERT_EQ(le(par_), "0000000000111111111122222222223333333333");
+    ASSERT_EQ(marcas(), (std::vector<int>{30, 20, 10, 0}));
+  }
+  std::vector<int> marcas() const {
+    std::vector<int> r;
+    for (int i = 0; i < kMarcas; ++i) r.push_back(p_->cMarca(i));
+    return r;
+  }
+  Ponta* p_ = nullptr;
+  int par_ = -1;
+};
+
+// How far the counter moved since the marks were brought up to date decides
+// how they shift when the next message is queued.
+TEST_F(ComunicaMarcas, NextMessageShiftsTheMarksByTheBatchesPassed) {
+  const struct {
+    int d;
+    std::vector<int> depois;
+  } casos[] = {{0, {30, 20, 10, 0}}, {1, {40, 30, 20, 10}}, {2, {40, -1, 30, 20}},
+               {3, {40, -1, -1, 30}}, {4, {40, -1, -1, -1}}, {-1, {40, -1, -1, -1}}};
+  for (const auto& caso : casos) {
+    SCOPED_TRACE(caso.d);
+    quatroLotes();
+    lote += caso.d;
+    ASSERT_TRUE(p_->cEnvia("zzzzz", 5));
+    EXPECT_EQ(marcas(), caso.depois);
+    delete p_;
+  }
+}
+
+// cRepete goes back to the oldest mark of the current batch and the three
+// before it, sends those bytes again and clears every mark.
+TEST_F(ComunicaMarcas, RepeatGoesBackToTheOldestUsableMark) {
+  const struct {
+    int d;
+    std::string repetido;
+  } casos[] = {{0, "0000000000111111111122222222223333333333"},
+               {1, "111111111122222222223333333333"},
+               {2, "22222222223333333333"},
+               {3, "3333333333"},
+               {4, ""},
+               {-1, ""}};
+  for (const auto& caso : casos) {
+    SCOPED_TRACE(caso.d);
+    quatroLotes();
+    lote += caso.d;
+    p_->cRepete();
+    EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+    EXPECT_TRUE(p_->cDescarrega());
+    EXPECT_EQ(le(par_), caso.repetido);
+    // The counter was taken: the next message in this batch sets no mark.
+    ASSERT_TRUE(p_->cEnvia("z", 1));
+    EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+    delete p_;
+  }
+}
+
+// With the counter never moving no mark is ever set and a repeat sends
+// nothing again; cLimpa forgets the marks as cRepete does.
+TEST_F(ComunicaMarcas, ConstantBatchSetsNoMarkAndClearForgets) {
+  par_ = liga(p_, "A");
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(p_->cEnvia("abcdefgh", 8));
+  ASSERT_TRUE(p_->cDescarrega());
+  EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+  p_->cRepete();
+  EXPECT_TRUE(p_->cVazio());
+  delete p_;
+
+  quatroLotes();
+  p_->cLimpa();
+  EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+  p_->cRepete();
+  EXPECT_EQ(p_->cLeitura(), 40);
+}
+
+// A message that would overwrite the start of a marked batch drops that
+// mark and every older one; newer ones survive.
+TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
+  par_ = liga(p_, "A");
+  const std::string mil(1000, 'm');
+  lote = 1;
+  ASSERT_TRUE(p_->cEnvia(mil.data(), 1000));  // batch 1 at 0
+  ASSERT_TRUE(p_->cDescarrega());
+  lote = 2;
+  ASSERT_TRUE(p_->cEnvia(mil.data(), 1000));  // batch 2 at 1000
+  ASSERT_TRUE(p_->cDescarrega());
+  ASSERT_EQ(marcas(), (std::vector<int>{1000, 0, -1, -1}));
+  // From 2000, 46 bytes end two short of position 0 and keep its mark.
+  ASSERT_TRUE(p_->cEnvia(mil.data(), 46));
+  EXPECT_EQ(marcas(), (std::vector<int>{1000, 0, -1, -1}));
+  // One more byte would leave the ring exactly full from that mark.
+  ASSERT_TRUE(p_->cEnvia(mil.data(), 1));
+  EXPECT_EQ(marcas(), (std::vector<int>{1000, -1, -1, -1}));
+  EXPECT_EQ(p_->cEscrita(), 2047);
+  le(par_);
+}
+
+// ---- levels ----------------------------------------------------------------
+
+struct CasoMuda {
+  const char* nome;
+  int modo, nivel;
+  int modoDepois, nivelDepois;
+};
+
+class Muda : public Comunica, public ::testing::WithParamInterface<CasoMuda> {};
+
+TEST_P(Muda, ModeAndLevel) {
+  const CasoMuda& caso = GetParam();
+  Ponta* w = new Ponta("W");
+  w->cMuda(kModoNormal, 2);
+  Ponta* y = new Ponta("Y");
+  Ponta* x = new Ponta("X");
+  ASSERT_EQ(cabeca[kNivelNormal], x) << "new objects go to the head of level 4";
+  ASSERT_EQ(x->cProximo(), y);
+
+  x->cMuda(caso.modo, caso.nivel);
+  EXPECT_EQ(x->cModo(), caso.modoDepois);
+  EXPECT_EQ(x->cNivel(), caso.nivelDepois);
+  if (caso.nivelDepois == 2) {
+    // Appended at the tail, and gone from level 4.
+    EXPECT_EQ(cabeca[2], w);
+    EXPECT_EQ(w->cProximo(), x);
+    EXPECT_EQ(cauda[2], x);
+    EXPECT_EQ(cabeca[kNivelNormal], y);
+    EXPECT_EQ(cauda[kNivelNormal], y);
+    EXPECT_EQ(y->cProximo(), nullptr);
+  } else {
+    EXPECT_EQ(cabeca[kNivelNormal], x);
+    EXPECT_EQ(x->cProximo(), y);
+    EXPECT_EQ(cabeca[2], w);
+    EXPECT_EQ(cauda[2], w);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, Muda,
+                         ::testing::Values(CasoMuda{"SameLevelChangesOnlyTheMode", 5, 4, 5, 4},
+                                           CasoMuda{"LevelAbove5MovesNothing", 3, 6, 3, 4},
+                                           CasoMuda{"NegativeLevelMovesNothing", 3, -1, 3, 4},
+                                           CasoMuda{"ModeAbove5KeepsTheMode", 6, 2, 4, 2},
+                                           CasoMuda{"NegativeModeIsAByteAbove5", -1, 2, 4, 2},
+                                           CasoMuda{"MovedToTheTail", 0, 2, 0, 2}),
+                         [](const ::testing::TestParamInfo<CasoMuda>& i) { return std::string(i.param.nome); });
+
+// ---- closing ---------------------------------------------------------------
+
+struct CasoFecha {
+  const char* nome;
+  int modo;
+  bool destroi;      // the destructor instead of cFecha
+  bool descarregar;  // cFecha's argument
+  bool separados;    // input and output on different sockets
+  bool entrega;      // the far end gets the pending bytes
+};
+
+class Fecha : public Comunica, public ::testing::WithParamInterface<CasoFecha> {};
+
+// Closing flushes once unless held or told not to, closes both sockets and
+// resets the ring and the marks; the object keeps its level and mode.
+TEST_P(Fecha, ClosesBothSocketsAfterAtMostOneFlush) {
+  const CasoFecha& caso = GetParam();
+  Ponta* p;
+  const int parSaida = liga(p, "A");
+  int parEntrada = parSaida;
+  if (caso.separados) {
+    int par[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    p->soqueteEntrada = par[0];
+    parEntrada = par[1];
+    pares_.push_back(par[1]);
+  }
+  p->cMuda(caso.modo, 3);
+  lote = 1;
+  ASSERT_TRUE(p->cEnvia("pendente", -1));
+  ASSERT_EQ(p->cMarca(0), 0);
+  p->fechar = true;
+
+  if (caso.destroi) {
+    delete p;
+  } else {
+    p->cFecha(caso.descarregar);
+    EXPECT_EQ(p->soqueteSaida, -1);
+    EXPECT_EQ(p->soqueteEntrada, -1);
+    EXPECT_EQ(p->cLeitura(), 0);
+    EXPECT_EQ(p->cEscrita(), 0);
+    for (int i = 0; i < kMarcas; ++i) EXPECT_EQ(p->cMarca(i), -1);
+    EXPECT_FALSE(p->fechar);
+    EXPECT_EQ(p->cModo(), caso.modo);
+    EXPECT_EQ(cabeca[3], p);
+  }
+  EXPECT_EQ(le(parSaida), caso.entrega ? "pendente" : "");
+  char c;
+  EXPECT_EQ(recv(parSaida, &c, 1, 0), 0) << "output socket closed";
+  EXPECT_EQ(recv(parEntrada, &c, 1, 0), 0) << "input socket closed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, Fecha,
+                         ::testing::Values(CasoFecha{"FlushesOnce", 4, false, true, false, true},
+                                           CasoFecha{"WithoutFlush", 4, false, false, false, false},
+                                           CasoFecha{"HeldDiscards", 5, false, true, false, false},
+                                           CasoFecha{"SeparateSockets", 4, false, true, true, true},
+                                           CasoFecha{"DestroyedFlushesOnce", 4, true, false, true, true},
+                                           CasoFecha{"DestroyedHeldDiscards", 5, true, false, false, false}),
+                         [](const ::testing::TestParamInfo<CasoFecha>& i) { return std::string(i.param.nome); });
+
+// ---- a vanished peer -------------------------------------------------------
+
+struct CasoSumiu {
+  const char* nome;
+  bool tcp;
+  bool prontoParaLer;  // the dispatch also finds the socket readable
+};
+
+class ParSumiu : public Comunica, public ::testing::WithParamInterface<CasoSumiu> {};
+
+// A flush to a peer that has gone fails without SIGPIPE, gives up the
+// output socket, keeps the bytes and sets `fechar`; the next dispatch turns
+// that into exactly one close event, however the socket looks.
+TEST_P(ParSumiu, FailedSendBecomesOneCloseEvent) {
+  const CasoSumiu& caso = GetParam();
+  void (*antes)(int) = signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test run
+  int par[2];
+  if (caso.tcp)
+    parTcp(par);
+  else
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+  Ponta* p = new Ponta("A");
+  p->soqueteSaida = p->soqueteEntrada = par[0];
+  close(par[1]);
+
+  // A TCP peer's reset arrives only after the first send reaches it.
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!p->fechar && std::chrono::steady_clock::now() < limite) {
+    ASSERT_TRUE(p->cEnvia("abc", 3));
+    p->cDescarrega();
+    if (!p->fechar) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(p->fechar);
+  EXPECT_EQ(p->soqueteSaida, -1);
+  EXPECT_EQ(p->soqueteEntrada, par[0]) << "a shared socket stays for the close";
+  EXPECT_FALSE(p->cVazio());
+
+  // Still queued while there is room, refused once full: nowhere to flush.
+  const std::string mil(1000, 'x');
+  int aceitos = 0;
+  while (p->cEnvia(mil.data(), 1000)) ++aceitos;
+  EXPECT_GE(aceitos, 1);
+  EXPECT_LE(aceitos, 2);
+  EXPECT_TRUE(registro.empty());
+
+  TConjunto prontos;
+  if (caso.prontoParaLer) prontos.poe(par[0]);
+  cRecebe(&prontos, kNiveis);
+  EXPECT_EQ(registro, std::vector<std::string>{"A:fechou"});
+  EXPECT_EQ(p->soqueteEntrada, -1);
+  EXPECT_TRUE(p->cVazio());
+  cRecebe(&prontos, kNiveis);
+  EXPECT_EQ(registro, std::vector<std::string>{"A:fechou"});
+  signal(SIGPIPE, antes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Comunica, ParSumiu,
+                         ::testing::Values(CasoSumiu{"UnixPair", false, false},
+                                           CasoSumiu{"UnixPairReadable", false, true},
+                                           CasoSumiu{"Tcp", true, false}, CasoSumiu{"TcpReadable", true, true}),
+                         [](const ::testing::TestParamInfo<CasoSumiu>& i) { return std::string(i.param.nome); });
+
+}  // namespace
+}  // namespace zandor
