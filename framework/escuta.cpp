@@ -94,9 +94,8 @@ void cAtende(const TConjunto* prontos) {
       if (s < 0) break;
       const int flags = fcntl(s, F_GETFL, 0);
       if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
-      const int buffer = kBufferSoquete;
-      setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+      setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kBufferRecepcao, sizeof kBufferRecepcao);
+      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kBufferEnvio, sizeof kBufferEnvio);
       e->cConecta(s, &par);
       if (escutaCorrente == nullptr) break;  // destroyed inside cConecta
     }

@@ -17,7 +17,14 @@ namespace zandor {
 struct TConjunto;
 
 inline constexpr int kFilaEscuta = 15;         // listen backlog
-inline constexpr int kBufferSoquete = 2048;    // SO_RCVBUF / SO_SNDBUF of accepted sockets
+inline constexpr int kBufferRecepcao = 2048;   // SO_RCVBUF of accepted sockets
+// SO_SNDBUF of accepted sockets. A 2048-byte send buffer (Linux makes it
+// 4608) behind a 2048-byte ring cannot take one read's worth of MUD output
+// for every user: the loop reads the MUD again at once while full reads
+// come, so a burst of a few kilobytes lost lines even for users reading at
+// full speed. 64 KiB (the kernel doubles it) still bounds what a user who
+// never reads can hold, at about 8 MiB for 62 such users.
+inline constexpr int kBufferEnvio = 64 * 1024;
 inline constexpr int kTamanhoErroEscuta = 100;
 
 class TEscuta {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -15,6 +16,25 @@ using namespace std::chrono_literals;
 using Ms = std::chrono::milliseconds;
 
 inline constexpr Ms kPrazo = 3000ms;  // how long a test waits for expected bytes
+
+// Runs under a slow wrapper, valgrind for one, are steered by two variables
+// of the environment, each read once. Unset, nothing changes.
+//
+//   ZANDOR_E2E_ENVOLTORIO  a command prefix, split at blanks, that Gateway
+//       runs the program under, e.g. "valgrind --log-file=/tmp/vg.%p".
+//       The program is then reached through a symbolic link in the
+//       gateway's folder named after the start path, so it still sees
+//       "./zandor" (an empty name becomes the link ".zandor", whose base
+//       name is empty too). Gateway's destructor sends SIGTERM and waits
+//       before it resorts to SIGKILL, so that the wrapper can write its
+//       report.
+//   ZANDOR_E2E_FATOR  a multiplier (default 1, at least 1) for the deadlines
+//       of leAte, esperaFechar, MudFalso::aceita, Gateway::esperaSair and
+//       the start-up wait; lePor is an observation window and keeps its
+//       length.
+double fator();
+Ms escala(Ms prazo);
+const std::vector<std::string>& envoltorio();  // empty when unset
 
 // A free loopback port, found by binding to port 0 and letting it go.
 int portaLivre();
