@@ -23,6 +23,7 @@
 #include "framework/comunica.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
+#include "soquetes.h"
 
 namespace zandor {
 namespace {
@@ -47,32 +48,12 @@ class Ponta : public TComunica {
   std::string nome;
 };
 
-// Everything the far end can read now.
-std::string le(int fd) {
-  std::string r;
-  char tmp[65536];
-  ssize_t n;
-  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.append(tmp, static_cast<size_t>(n));
-  return r;
-}
-
 // Each record waiting on a SOCK_SEQPACKET end: one per send.
 std::vector<std::string> pacotes(int fd) {
   std::vector<std::string> r;
   char tmp[4096];
   ssize_t n;
   while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.emplace_back(tmp, static_cast<size_t>(n));
-  return r;
-}
-
-// Writes into a socket until it takes not even one byte more; returns what went.
-std::string enche(int fd) {
-  std::string r;
-  for (size_t pedaco = 65536; pedaco > 0; pedaco /= 2) {
-    const std::string bloco(pedaco, 'f');
-    ssize_t n;
-    while ((n = send(fd, bloco.data(), bloco.size(), MSG_NOSIGNAL)) > 0) r.append(bloco, 0, static_cast<size_t>(n));
-  }
   return r;
 }
 

@@ -25,6 +25,7 @@
 #include "framework/laco.h"
 #include "framework/relogio.h"
 #include "framework/tempo.h"
+#include "soquetes.h"
 
 namespace zandor {
 namespace {
@@ -68,24 +69,6 @@ class Ouvinte : public TEscuta {
 
 uint32_t msFalso = 0;
 uint32_t relogioFalso() { return msFalso; }
-
-std::string le(int fd) {
-  std::string r;
-  char tmp[65536];
-  ssize_t n;
-  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.append(tmp, static_cast<size_t>(n));
-  return r;
-}
-
-std::string enche(int fd) {
-  std::string r;
-  for (size_t pedaco = 65536; pedaco > 0; pedaco /= 2) {
-    const std::string bloco(pedaco, 'f');
-    ssize_t n;
-    while ((n = send(fd, bloco.data(), bloco.size(), MSG_NOSIGNAL)) > 0) r.append(bloco, 0, static_cast<size_t>(n));
-  }
-  return r;
-}
 
 bool rodaVazia() {
   for (TTempo* t : roda)

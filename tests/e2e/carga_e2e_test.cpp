@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "apoio.h"
+#include "confere.h"
 
 namespace {
 
@@ -364,12 +364,6 @@ TEST(Carga, AWholeBurstFromTheMudReachesUsersWhoRead) {
 }
 
 // ---- the MUD failing ----------------------------------------------------------
-
-std::string bytes(std::initializer_list<int> v) {
-  std::string r;
-  for (int b : v) r.push_back(static_cast<char>(b));
-  return r;
-}
 
 // The MUD goes away with something unfinished: the complete lines before it
 // arrive, the unfinished rest never does, and everyone is told once. A new

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "apoio.h"
+#include "confere.h"
 
 namespace {
 
@@ -20,22 +20,6 @@ const std::string kInvalido = "Apelido inv\xE1lido, digite outro\r\n";
 const std::string kPorta = "/Porta deve ser um n\xFAmero de 1 a 65535\r\n";
 const std::string kSoLocais = "/con: s\xF3 aceitando conex\xF5" "es locais\r\n";
 const std::string kNegado = "-Acesso negado\r\n";
-
-// Reads until `esperado` has arrived and checks that exactly it arrived:
-// nothing before it, nothing after it in the same reads. Takes it.
-::testing::AssertionResult recebe(Conexao& c, const std::string& esperado, Ms prazo = kPrazo) {
-  c.leAte(esperado, prazo);
-  const std::string tudo = c.toma();
-  if (tudo == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(tudo) << "]";
-}
-
-// The connection closes after exactly `esperado`.
-::testing::AssertionResult recebeEFecha(Conexao& c, const std::string& esperado) {
-  if (!c.esperaFechar()) return ::testing::AssertionFailure() << "still open";
-  return recebe(c, esperado, Ms(0));
-}
 
 std::string conectando(int porta) { return "/Conectando em 127.0.0.1 " + std::to_string(porta); }
 

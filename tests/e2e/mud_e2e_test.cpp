@@ -11,33 +11,17 @@
 #include <thread>
 #include <vector>
 
-#include "apoio.h"
+#include "confere.h"
 
 namespace {
 
 using namespace e2e;
 using Relogio = std::chrono::steady_clock;
 
-std::string bytes(std::initializer_list<int> v) {
-  std::string r;
-  for (int b : v) r.push_back(static_cast<char>(b));
-  return r;
-}
-
 constexpr int IAC = 255, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, SE = 240, GA = 249, NOP = 241;
 const std::string kTipoTerminal = bytes({IAC, SB, 24, 0, 'T', 'E', 'R', 'M', IAC, SE});
 const std::string kJanela = bytes({IAC, SB, 31, 0, 80, 0, 25, IAC, SE});
 const std::string kEsc = "\x1b";
-
-// Reads until `esperado` has arrived and checks that exactly it arrived:
-// nothing before it, nothing after it in the same reads. Takes it.
-::testing::AssertionResult recebe(Conexao& c, const std::string& esperado, Ms prazo = kPrazo) {
-  c.leAte(esperado, prazo);
-  const std::string tudo = c.toma();
-  if (tudo == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(tudo) << "]";
-}
 
 // A framed record toward the client has the same form as one from it.
 std::string registro(const std::string& carga) { return quadro(carga); }

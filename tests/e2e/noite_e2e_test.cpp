@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "apoio.h"
+#include "confere.h"
 
 namespace {
 
@@ -48,22 +48,6 @@ const std::vector<std::string> kAjuda = {
 };
 
 std::string linha(const std::string& texto) { return texto + "\r\n"; }
-
-// Reads until `esperado` has arrived and checks that exactly it arrived:
-// nothing before it, nothing after it in the same reads. Takes it.
-::testing::AssertionResult recebe(Conexao& c, const std::string& esperado, Ms prazo = kPrazo) {
-  c.leAte(esperado, prazo);
-  const std::string tudo = c.toma();
-  if (tudo == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(tudo) << "]";
-}
-
-// The connection closes after exactly `esperado`.
-::testing::AssertionResult recebeEFecha(Conexao& c, const std::string& esperado) {
-  if (!c.esperaFechar()) return ::testing::AssertionFailure() << "still open";
-  return recebe(c, esperado, Ms(0));
-}
 
 class Noite : public ::testing::Test {
  protected:

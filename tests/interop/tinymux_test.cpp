@@ -26,7 +26,7 @@
 #include <utility>
 #include <vector>
 
-#include "apoio.h"
+#include "confere.h"
 
 namespace {
 
@@ -278,12 +278,6 @@ class Relay {
 };
 
 constexpr unsigned char IAC = 255, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, SE = 240;
-
-std::string bytes(std::initializer_list<int> v) {
-  std::string r;
-  for (int b : v) r.push_back(static_cast<char>(b));
-  return r;
-}
 
 const std::string kTipoTerminal = bytes({IAC, SB, 24, 0, 'T', 'E', 'R', 'M', IAC, SE});
 const std::string kJanela = bytes({IAC, SB, 31, 0, 80, 0, 25, IAC, SE});
