@@ -14,6 +14,7 @@
 #include "gateway/mud.h"
 #include "text/dobra.h"
 #include "text/formata.h"
+#include "text/numero.h"
 
 namespace zandor {
 
@@ -150,7 +151,7 @@ void TCliente::comandoMud(char* argumento) {
     endereco = pulaBrancos(valor);
     segunda = separaPalavra(endereco);
   }
-  const int porta = std::atoi(segunda);
+  const int porta = converteNumero(segunda);
   if (porta < kPortaMin || porta > kPortaMax) {
     cEscreve(msg::kPortaMud);
     return;

@@ -174,6 +174,9 @@ TEST_F(Comandos, MudArgumentForms) {
     ana.envia(std::string(l) + "\r\n");
     EXPECT_TRUE(recebe(ana, kPorta)) << l;
   }
+  // A number beyond an int saturates; it never wraps round into a real port.
+  ana.envia("/mud 127.0.0.1 " + std::to_string(4294967296LL + falso.porta()) + "\r\n");
+  EXPECT_TRUE(recebe(ana, kPorta));
   ana.envia("/mud nenhum\r\n");
   EXPECT_TRUE(recebe(ana, "/MUD n\xE3o encontrado\r\n"));
   ana.envia("/MUD\r\n");
