@@ -38,5 +38,6 @@ info=$(dpkg-deb -I "$deb")
 grep -q '^ Package: zandor$' <<<"$info" || falha "no package name"
 grep -q '^ Depends: .*libc6' <<<"$info" || falha "no libc6 dependency: $info"
 grep -q '^ Description: gateway that shares one MUD connection' <<<"$info" || falha "no description"
+grep -q '^  connection\. Users connect' <<<"$info" || falha "long description mangled"
 grep -q '^ Section: net$' <<<"$info" || falha "no section"
 echo "install and package: ok"
