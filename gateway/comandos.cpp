@@ -5,7 +5,6 @@
 // order of the table in cInterpreta; the first that matches decides.
 #include <arpa/inet.h>
 
-#include <cstdlib>
 
 #include "gateway/cliente.h"
 #include "gateway/diretorio.h"

@@ -32,7 +32,8 @@ void derivaNomeBase(const char* caminho, char* destino) {
   copiaLimitada(destino, trabalho, kTamanhoBase);
 }
 
-FimProcesso fimProcesso = std::exit;
+// A lambda: the standard library does not promise that std::exit has an address.
+FimProcesso fimProcesso = [](int codigo) { std::exit(codigo); };
 
 void termina(int codigo) {
   std::fflush(stdout);
