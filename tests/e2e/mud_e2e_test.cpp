@@ -41,6 +41,20 @@ Conexao liga(Conexao& quem, MudFalso& falso, const std::vector<Conexao*>& todos)
   return lado;
 }
 
+// Two connects that fail, one at connect and one at name resolution, each
+// told to both users: "/Conectando em ..." and then its one outcome.
+void tentativasFalhas(Conexao& ana, Conexao& bia) {
+  const int fechada = portaLivre();
+  ana.envia("/mud 127.0.0.1 " + std::to_string(fechada) + "\r\n");
+  const std::string recusa = conectando("127.0.0.1", fechada) + "\r\n/Erro: Connection refused\r\n";
+  EXPECT_TRUE(recebe(ana, recusa));
+  EXPECT_TRUE(recebe(bia, recusa));
+  bia.envia("/mud zandor-nao-existe.invalid 4000\r\n");
+  const std::string semNome = conectando("zandor-nao-existe.invalid", 4000) + "\r\n/Endere\xE7o n\xE3o encontrado\r\n";
+  EXPECT_TRUE(recebe(ana, semNome));
+  EXPECT_TRUE(recebe(bia, semNome));
+}
+
 // ---- connecting ------------------------------------------------------------
 
 TEST(MudLink, ConnectIsToldToEveryUserWhoseProtocolIsKnown) {
@@ -74,16 +88,7 @@ TEST(MudLink, RefusedPortAndUnknownHostAreToldToEveryone) {
   Conexao ana = g.usuarioTelnet("Ana");
   Conexao bia = g.usuarioTelnet("Bia");
   ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
-  const int fechada = portaLivre();
-  ana.envia("/mud 127.0.0.1 " + std::to_string(fechada) + "\r\n");
-  const std::string recusa = conectando("127.0.0.1", fechada) + "\r\n/Erro: Connection refused\r\n";
-  EXPECT_TRUE(recebe(ana, recusa));
-  EXPECT_TRUE(recebe(bia, recusa));
-
-  bia.envia("/mud zandor-nao-existe.invalid 4000\r\n");
-  const std::string semNome = conectando("zandor-nao-existe.invalid", 4000) + "\r\n/Endere\xE7o n\xE3o encontrado\r\n";
-  EXPECT_TRUE(recebe(ana, semNome));
-  EXPECT_TRUE(recebe(bia, semNome));
+  tentativasFalhas(ana, bia);
 
   // Still no link.
   ana.envia("/mud\r\n");
@@ -147,15 +152,7 @@ TEST(MudLink, ANewMudReplacesTheOldLinkOnlyWhenItWorks) {
   ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
   Conexao velho = liga(ana, primeiro, {&ana, &bia});
 
-  const int fechada = portaLivre();
-  ana.envia("/mud 127.0.0.1 " + std::to_string(fechada) + "\r\n");
-  const std::string recusa = conectando("127.0.0.1", fechada) + "\r\n/Erro: Connection refused\r\n";
-  EXPECT_TRUE(recebe(ana, recusa));
-  EXPECT_TRUE(recebe(bia, recusa));
-  ana.envia("/mud zandor-nao-existe.invalid 23\r\n");
-  const std::string semNome = conectando("zandor-nao-existe.invalid", 23) + "\r\n/Endere\xE7o n\xE3o encontrado\r\n";
-  EXPECT_TRUE(recebe(ana, semNome));
-  EXPECT_TRUE(recebe(bia, semNome));
+  tentativasFalhas(ana, bia);
 
   // The old link carries on both ways.
   velho.envia("ainda aqui\r\n");
