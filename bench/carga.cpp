@@ -22,8 +22,8 @@
 //    millisecond) for --segundos s. Every line carries its sequence number and
 //    its send time; each user checks the sequence (a gap is a loss) and records
 //    MUD->user latency per copy. Meanwhile the users type, about 100 lines/s in
-//    all and never two from one user within 100 ms (a telnet user's second line
-//    in one delivery is discarded by design); each typed line carries its send
+//    all and never two from one user within 100 ms (as people type: each line
+//    is its own delivery and its own latency); each typed line carries its send
 //    time and the MUD records user->MUD latency. The target's CPU time over the
 //    load, divided by the copies delivered, gives CPU per delivered copy
 //    (microseconds per copy = CPU seconds per million copies).
@@ -31,9 +31,9 @@
 //    got every line in order, the MUD was never held back by TCP flow control
 //    (it got at least 97% of the offered lines out in time), and lines did
 //    not queue up in either direction (MUD->user and user->MUD p99 at most
-//    100 ms, about three passes of the loop). Rates double from 250 lines/s up to 256,000 until a step fails,
-//    and the gap between the last passing and the first failing rate is then
-//    halved twice geometrically. Each step lasts 2 s, with typing, and ends
+//    100 ms, about three passes of the loop). Rates double from 250 lines/s
+//    up to 256,000 until a step fails, and the gap between the last passing
+//    and the first failing rate is then halved twice geometrically. Each step lasts 2 s, with typing, and ends
 //    with a drain, so a step counts every line it sent. All users share this
 //    process's one thread, so near the top the readers, not only the gateway,
 //    may be what gives out; the gateway's CPU share is printed with the step.
