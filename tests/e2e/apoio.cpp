@@ -31,6 +31,10 @@ int msRestantes(Relogio::time_point fim) {
   return resto > 0 ? static_cast<int>(resto) : 0;
 }
 
+}  // namespace
+
+std::string binario() { return ZANDOR_BINARIO; }
+
 sockaddr_in enderecoLocal(const char* ip, int porta) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -38,10 +42,6 @@ sockaddr_in enderecoLocal(const char* ip, int porta) {
   inet_pton(AF_INET, ip, &a.sin_addr);
   return a;
 }
-
-}  // namespace
-
-std::string binario() { return ZANDOR_BINARIO; }
 
 double fator() {
   static const double f = [] {

@@ -4,6 +4,7 @@
 // only process ever signalled is the one started here, by its id.
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -35,6 +36,9 @@ inline constexpr Ms kPrazo = 3000ms;  // how long a test waits for expected byte
 double fator();
 Ms escala(Ms prazo);
 const std::vector<std::string>& envoltorio();  // empty when unset
+
+// The IPv4 address `ip` (dotted text) and `porta`, ready for bind or connect.
+sockaddr_in enderecoLocal(const char* ip, int porta);
 
 // A free loopback port, found by binding to port 0 and letting it go.
 int portaLivre();

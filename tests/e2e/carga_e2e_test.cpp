@@ -43,10 +43,7 @@ std::string telnet(const std::string& texto) { return texto + "\r\n"; }
 Conexao conectaComBuffer(int porta, int bytes) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   if (bytes > 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(porta));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = enderecoLocal("127.0.0.1", porta);
   if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(s);
     return Conexao();

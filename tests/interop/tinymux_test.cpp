@@ -36,17 +36,9 @@ using Relogio = std::chrono::steady_clock;
 // Where Debian's tinymux package puts the server and the programs it starts.
 const std::string kBinariosMux = "/usr/lib/tinymux/game/bin";
 
-sockaddr_in local(int porta) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(porta));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return a;
-}
-
 int conectaLocal(int porta) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = local(porta);
+  sockaddr_in a = enderecoLocal("127.0.0.1", porta);
   if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
     close(s);
     return -1;
@@ -175,7 +167,7 @@ class Relay {
  public:
   explicit Relay(int portaServidor) : servidor_(portaServidor) {
     escuta_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = local(0);
+    sockaddr_in a = enderecoLocal("127.0.0.1", 0);
     bind(escuta_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     listen(escuta_, 1);
     socklen_t n = sizeof a;
