@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "framework/comunica.h"
+#include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
 
@@ -19,6 +20,10 @@ namespace zandor {
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
 inline constexpr int kCapacidadeSaida = 1948;
+
+// The loop watches at most kMaxConjunto sockets: the listener and the MUD
+// link take two, every user one.
+inline constexpr int kMaxUsuarios = kMaxConjunto - 2;
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
