@@ -14,12 +14,13 @@
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
+#include "gateway/linhas.h"
 
 namespace zandor {
 
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
-inline constexpr int kCapacidadeSaida = 1948;
+inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
 // The loop watches at most kMaxConjunto sockets: the listener and the MUD
 // link take two, every user one.
@@ -66,11 +67,22 @@ class TCliente : public TComunica, public TTempo {
   int8_t protocolo = kProtocoloDesconhecido;
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
-  uint16_t tamanho = 0;
-  char linha[kTamanhoLinha];
-  uint8_t estado = 0;
 
  private:
+  // The line being assembled; its layout is drawn in sessao.cpp.
+  uint16_t tamanho = 0;
+  char linha[kTamanhoLinha];
+  // The input decoder's state, which means one of three things:
+  //   0                    plain text
+  //   kPulaUm..kSubnegociacao  (telnet) inside a command or an ESC sequence:
+  //                        bytes to skip, after IAC, inside SB ... SE
+  //   CR or LF (13, 10)    (telnet) the line just ended with this byte: its
+  //                        partner, should it come next, is skipped;
+  //                        (framed) the detection line ended here, so one
+  //                        byte (the LF of its CR LF) is still to be dropped
+  uint8_t estado = 0;
+  static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4;
+
   // Input decoding, one pass each: true when a line is complete, false when
   // the bytes ran out. `destruido` is set when the session destroyed itself.
   bool passoTelnet(const char*& dados, const char* fim, bool& destruido);
@@ -79,6 +91,7 @@ class TCliente : public TComunica, public TTempo {
   bool completaLinha();
   bool despacha(char* texto);
 
+  void escolheApelido(const char* texto);
   void comandoMud(char* argumento);
   void listaUsuarios();
   void mudaApelido(char* argumento);
@@ -88,7 +101,7 @@ class TCliente : public TComunica, public TTempo {
 
 class TEntrada : public TEscuta {
  public:
-  void cConecta(int soquete, const sockaddr_in* par) override;
+  void cConecta(int aceito, const sockaddr_in* par) override;
 };
 
 extern TCliente* clientes;       // newest user first

@@ -1,16 +1,20 @@
 // The command interpreter: what one typed line means.
 //
-// A user without a nickname can only choose one or leave. A named user gives
-// slash commands, chats, or talks to the MUD. The order of the tests is the
-// order of the table in cInterpreta; the first that matches decides.
+// A user without a nickname can only choose one or use the few commands
+// marked for that stage. A named user gives slash commands, chats, or talks
+// to the MUD. The command words are tried in the order of kComandos; the
+// first that matches decides, and a line that matches none is chat or MUD
+// text.
 #include <arpa/inet.h>
 
+#include <cstring>
 
 #include "gateway/cliente.h"
 #include "gateway/diretorio.h"
 #include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
+#include "text/brancos.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
@@ -21,13 +25,40 @@ namespace {
 
 constexpr int kTamanhoAviso = 100;     // presence and "/con" messages
 constexpr int kTamanhoConversa = 500;  // chat lines
-constexpr int kTamanhoPalavraComando = 4;   // "/con" and "/mud" before their argument
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
-inline char* pulaBrancos(char* p) {
-  while (*p == ' ') ++p;
-  return p;
+enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, Con, Mud };
+
+struct TComando {
+  const char* palavra;
+  bool comArgumento;  // compared as the first word; otherwise as the whole line
+  bool semApelido;    // also for a user who has no nickname yet
+  Acao acao;
+};
+
+// Order matters only where two words could match one line; it is kept as
+// the order the commands were always tried in.
+constexpr TComando kComandos[] = {
+    {"/sair", false, true, Acao::Sair},
+    {"/quit", false, true, Acao::Sair},
+    {"/terminar", false, false, Acao::Terminar},
+    {"/ajuda", false, false, Acao::Ajuda},
+    {"/c", false, false, Acao::ControleC},
+    {"/nome", true, false, Acao::Nome},
+    {"/quem", false, false, Acao::Quem},
+    {"/c1", false, false, Acao::C1},
+    {"/c2", false, false, Acao::C2},
+    {"/con", true, false, Acao::Con},
+    {"/mud", true, false, Acao::Mud},
+};
+
+const TComando* procuraComando(const char* texto) {
+  for (const TComando& c : kComandos) {
+    const int r = c.comArgumento ? comparaPalavra(texto, c.palavra) : comparaTexto(texto, c.palavra);
+    if (r == 0) return &c;
+  }
+  return nullptr;
 }
 
 // Cuts `texto` after its first word and returns what follows, blanks skipped.
@@ -41,64 +72,74 @@ char* separaPalavra(char* texto) {
 }  // namespace
 
 bool TCliente::cInterpreta(char* texto) {
-  if (comparaTexto(texto, "/sair") == 0 || comparaTexto(texto, "/quit") == 0) {
-    if (etapa == kEtapaNomeado) {
-      char aviso[kTamanhoAviso];
-      formata(aviso, sizeof aviso, msg::kSaiu, apelido);
-      escreveTodos(aviso);
-    }
-    return false;
-  }
-
-  if (etapa < kEtapaNomeado) {
-    if (validaApelido(texto) == kApelidoValido) {
-      copiaLimitada(apelido, texto, sizeof apelido);
-      etapa = kEtapaNomeado;
-      char aviso[kTamanhoAviso];
-      formata(aviso, sizeof aviso, msg::kChegou, apelido);
-      escreveTodos(aviso);
-      cEscreve(msg::kTecleAjuda);
-      cArma(kTicksNomeado);
-    } else {
-      cEscreve(msg::kApelidoInvalidoDigite);
-    }
+  const TComando* comando = procuraComando(texto);
+  if (etapa < kEtapaNomeado && (comando == nullptr || !comando->semApelido)) {
+    escolheApelido(texto);
     return true;
   }
-
-  if (comparaTexto(texto, "/terminar") == 0) {
-    escreveTodos(msg::kEncerrando);
-    for (TCliente* c = clientes; c != nullptr; c = c->proximo) c->cDescarrega();
-    // A line for the MUD handled earlier in the same pass (typed just before
-    // "/terminar" in one write) is still only queued: send it too.
-    if (mud != nullptr) mud->cDescarrega();
-    termina(0);
-  }
-  if (comparaTexto(texto, "/ajuda") == 0) {
-    for (const char* linhaAjuda : msg::kAjuda) cEscreve(linhaAjuda);
-  } else if (comparaTexto(texto, "/c") == 0) {
-    if (mud != nullptr) mud->cEnvia(&kControleC, 1);
-  } else if (comparaPalavra(texto, "/nome") == 0) {
-    mudaApelido(separaPalavra(texto));
-  } else if (comparaTexto(texto, "/quem") == 0) {
-    listaUsuarios();
-  } else if (comparaTexto(texto, "/c1") == 0) {
-    opcoes ^= kOpcaoC1;
-    const bool ligado = opcoes & kOpcaoC1;
-    if (protocolo == kProtocoloQuadros)
-      cEscreve(ligado ? msg::kC1Corta240 : msg::kC1Corta80);
-    else
-      cEscreve(ligado ? msg::kC1NaoVoltando : msg::kC1Voltando);
-  } else if (comparaTexto(texto, "/c2") == 0) {
-    opcoes ^= kOpcaoSemFiltro;
-    cEscreve((opcoes & kOpcaoSemFiltro) ? msg::kC2NaoFiltrando : msg::kC2Filtrando);
-  } else if (comparaPalavra(texto, "/con") == 0) {
-    permiteEndereco(pulaBrancos(texto + kTamanhoPalavraComando));
-  } else if (comparaPalavra(texto, "/mud") == 0) {
-    comandoMud(pulaBrancos(texto + kTamanhoPalavraComando));
-  } else {
+  if (comando == nullptr) {
     textoOuConversa(texto);
+    return true;
+  }
+  // A word that takes an argument matched as a first word of its own length.
+  char* const argumento = texto + std::strlen(comando->palavra);
+  switch (comando->acao) {
+    case Acao::Sair:
+      if (etapa == kEtapaNomeado) {
+        char aviso[kTamanhoAviso];
+        formata(aviso, sizeof aviso, msg::kSaiu, apelido);
+        escreveTodos(aviso);
+      }
+      return false;
+    case Acao::Terminar:
+      encerraZandor();
+    case Acao::Ajuda:
+      for (const char* linhaAjuda : msg::kAjuda) cEscreve(linhaAjuda);
+      break;
+    case Acao::ControleC:
+      if (mud != nullptr) mud->cEnvia(&kControleC, 1);
+      break;
+    case Acao::Nome:
+      mudaApelido(separaPalavra(texto));
+      break;
+    case Acao::Quem:
+      listaUsuarios();
+      break;
+    case Acao::C1: {
+      opcoes ^= kOpcaoC1;
+      const bool ligado = opcoes & kOpcaoC1;
+      if (protocolo == kProtocoloQuadros)
+        cEscreve(ligado ? msg::kC1Corta240 : msg::kC1Corta80);
+      else
+        cEscreve(ligado ? msg::kC1NaoVoltando : msg::kC1Voltando);
+      break;
+    }
+    case Acao::C2:
+      opcoes ^= kOpcaoSemFiltro;
+      cEscreve((opcoes & kOpcaoSemFiltro) ? msg::kC2NaoFiltrando : msg::kC2Filtrando);
+      break;
+    case Acao::Con:
+      permiteEndereco(pulaBrancos(argumento));
+      break;
+    case Acao::Mud:
+      comandoMud(pulaBrancos(argumento));
+      break;
   }
   return true;
+}
+
+void TCliente::escolheApelido(const char* texto) {
+  if (validaApelido(texto) != kApelidoValido) {
+    cEscreve(msg::kApelidoInvalidoDigite);
+    return;
+  }
+  copiaLimitada(apelido, texto, sizeof apelido);
+  etapa = kEtapaNomeado;
+  char aviso[kTamanhoAviso];
+  formata(aviso, sizeof aviso, msg::kChegou, apelido);
+  escreveTodos(aviso);
+  cEscreve(msg::kTecleAjuda);
+  cArma(kTicksNomeado);
 }
 
 void TCliente::mudaApelido(char* argumento) {

@@ -12,6 +12,7 @@
 #include "framework/laco.h"
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
+#include "gateway/mud.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
@@ -39,6 +40,15 @@ void termina(int codigo) {
   std::fflush(stdout);
   fimProcesso(codigo);
   std::abort();
+}
+
+void encerraZandor() {
+  escreveTodos(msg::kEncerrando);
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo) c->cDescarrega();
+  // A line for the MUD handled earlier in the same pass (typed just before
+  // "/terminar" in one write) is still only queued: send it too.
+  if (mud != nullptr) mud->cDescarrega();
+  termina(0);
 }
 
 int inicia(int argc, char** argv) {

@@ -15,6 +15,7 @@
 #include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "text/formata.h"
+#include "text/telnet.h"
 
 namespace zandor {
 
@@ -22,12 +23,14 @@ TMud* mud = nullptr;
 
 namespace {
 
-constexpr unsigned char IAC = 255, SB = 250, WILL = 251, WONT = 252, DO = 253, DONT = 254, SE = 240;
-constexpr unsigned char ESC = 27, CR = 13, LF = 10, BS = 8, DEL = 127;
-constexpr unsigned char kOpcaoTipoTerminal = 24, kOpcaoJanela = 31, kPedeTipo = 1;
+using namespace telnet;
+
 constexpr uint8_t kEstadoEscape = 2;
-constexpr int kUltimaPosicao = 302;     // texto[302] is the last byte ever stored
+constexpr int kUltimaPosicao = kMaxLinhaMud + kFolgaLinha;  // texto[302]: the last byte ever stored
 constexpr int kMaxCorpoEscape = 27;     // bytes before the final letter: up to 28 kept
+
+static_assert(kUltimaPosicao < kTamanhoTextoMud);
+static_assert(kMaxCorpoEscape + 2 <= kTamanhoEscape, "28 bytes of body and the final letter fit");
 
 constexpr unsigned char kTipoTerminal[] = {IAC, SB, kOpcaoTipoTerminal, 0, 'T', 'E', 'R', 'M', IAC, SE};
 constexpr unsigned char kTamanhoJanela[] = {IAC, SB, kOpcaoJanela, 0, 80, 0, 25, IAC, SE};
@@ -38,23 +41,29 @@ constexpr int kTamanhoErro = 100;
 // Options the gateway agrees to; every other one is refused.
 bool opcaoAceita(unsigned char opcao) {
   switch (opcao) {
-    case 1:   // ECHO
-    case 3:   // SUPPRESS-GO-AHEAD
-    case 5:   // STATUS
-    case 6:   // TIMING-MARK
-    case 24:  // TERMINAL-TYPE
-    case 31:  // NAWS
-    case 32:  // TERMINAL-SPEED
-    case 33:  // TOGGLE-FLOW-CONTROL
-    case 34:  // LINEMODE
-    case 36:  // ENVIRON
+    case kOpcaoEco:
+    case kOpcaoSemGA:
+    case kOpcaoEstado:
+    case kOpcaoMarcaTempo:
+    case kOpcaoTipoTerminal:
+    case kOpcaoJanela:
+    case kOpcaoVelocidade:
+    case kOpcaoFluxo:
+    case kOpcaoModoLinha:
+    case kOpcaoAmbiente:
       return true;
     default:
       return false;
   }
 }
 
-inline bool ehLetra(unsigned char b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+// From an ESC at *p, the last byte of its sequence: the first letter after
+// it, or the byte before the terminator when no letter comes.
+const char* fimEscape(const char* p) {
+  while (p[1] != '\0' && !ehLetra(static_cast<unsigned char>(p[1]))) ++p;
+  if (p[1] != '\0') ++p;
+  return p;
+}
 
 // Removes bytes below 32, and each escape sequence up to its first letter.
 void filtra(char* linha) {
@@ -62,8 +71,7 @@ void filtra(char* linha) {
   for (const char* p = linha; *p != '\0'; ++p) {
     const unsigned char b = static_cast<unsigned char>(*p);
     if (b == ESC) {
-      while (p[1] != '\0' && !ehLetra(static_cast<unsigned char>(p[1]))) ++p;
-      if (p[1] != '\0') ++p;
+      p = fimEscape(p);
       continue;
     }
     if (b >= ' ') *destino++ = static_cast<char>(b);
@@ -185,8 +193,7 @@ void TMud::cExpira() {
   for (const char* p = texto; *p != '\0'; ++p) {
     if (*p == ' ') continue;
     if (static_cast<unsigned char>(*p) == ESC) {
-      while (p[1] != '\0' && !ehLetra(static_cast<unsigned char>(p[1]))) ++p;
-      if (p[1] != '\0') ++p;
+      p = fimEscape(p);
       continue;
     }
     cEntrega();

@@ -11,17 +11,18 @@
 
 #include "framework/comunica.h"
 #include "framework/tempo.h"
+#include "gateway/linhas.h"
 
 namespace zandor {
 
 class TCliente;
 
 inline constexpr int kTamanhoTextoMud = 2047;  // only the first 303 bytes are written
-inline constexpr int kMaxLinhaMud = 300;       // a delivered line keeps this many bytes
+inline constexpr int kMaxLinhaMud = kMaxLinha; // a delivered line keeps this many bytes
 inline constexpr int kTamanhoComando = 30;
 inline constexpr int kTamanhoEscape = 29;
 inline constexpr int kTicksPrompt = 3;
-inline constexpr int kTamanhoLinhaMud = 1948;  // a line for the MUD with its CR LF
+inline constexpr int kTamanhoLinhaMud = kCapacidadeMensagem;  // a line for the MUD with its CR LF
 
 class TMud : public TComunica, public TTempo {
  public:
@@ -33,17 +34,17 @@ class TMud : public TComunica, public TTempo {
   // Delivers the pending line to every user whose protocol is known.
   void cEntrega();
 
-  uint16_t contagem = 0;  // bytes taken since the last delivery, stored or not
-  char texto[kTamanhoTextoMud];
-  uint8_t estado = 0;     // 0 text, 2 inside an escape, 10/13 after LF/CR
-  unsigned char comando[kTamanhoComando];
-  int32_t posComando = 0;
-  char escape[kTamanhoEscape];
-  uint16_t posEscape = 0;
-
  private:
   void byteTelnet(unsigned char b);
   void byteTexto(unsigned char b);
+
+  uint16_t contagem = 0;  // bytes taken since the last delivery, stored or not
+  char texto[kTamanhoTextoMud];
+  uint8_t estado = 0;     // 0 text, 2 inside an escape, 10/13 after LF/CR
+  unsigned char comando[kTamanhoComando];  // the telnet command being read, from its IAC
+  int32_t posComando = 0;                  // its length; 0 outside a command
+  char escape[kTamanhoEscape];             // an escape sequence's bytes after ESC
+  uint16_t posEscape = 0;
 };
 
 extern TMud* mud;

@@ -14,26 +14,22 @@
 
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
+#include "text/brancos.h"
+#include "text/telnet.h"
 
 namespace zandor {
 
+using namespace telnet;
+
 namespace {
 
-constexpr int kInicioTexto = 3;
-constexpr int kUltimaGuardada = 304;       // last position of `linha` ever written
+constexpr int kInicioTexto = 3;                          // after the framed header
+constexpr int kCorteTexto = kInicioTexto + kMaxLinha;    // 303: where the terminator goes
+constexpr int kUltimaGuardada = kCorteTexto + kFolgaLinha - 1;  // 304: last position ever written
 constexpr int kMaxLinhaTelnet = 2048;      // counted past this, the session ends
-constexpr int kCorteTexto = 303;           // terminator position: 300 characters
 constexpr int kMaxQuadro = 1024;           // header and payload
 
-// Telnet input bytes and decoder states.
-constexpr unsigned char IAC = 255, SB = 250, SE = 240, WILL = 251, DONT = 254;
-constexpr unsigned char ESC = 27, CR = 13, LF = 10, BS = 8, DEL = 127;
-constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4;
-
-inline char* pulaBrancos(char* p) {
-  while (*p == ' ') ++p;
-  return p;
-}
+static_assert(kUltimaGuardada == 304 && kUltimaGuardada < kTamanhoLinha);
 
 }  // namespace
 

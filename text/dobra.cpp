@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "text/brancos.h"
+
 namespace zandor {
 
 unsigned char tabelaApelido[256];
@@ -35,11 +37,6 @@ inline unsigned char dobra(const char* p) { return tabelaCompara[static_cast<uns
 inline int sinal(unsigned char x, unsigned char y) {
   if (x == y) return 0;
   return x < y ? -1 : 1;
-}
-
-inline const char* pulaBrancos(const char* p) {
-  while (*p == ' ') ++p;
-  return p;
 }
 
 inline bool ehLetra(unsigned char f) { return (f >= 'a' && f <= 'z') || f == kCedilha; }
