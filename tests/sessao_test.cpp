@@ -19,6 +19,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "quadro.h"
 #include "text/dobra.h"
 
 namespace zandor {
@@ -40,14 +41,6 @@ constexpr int kDezSegundos = 50;
 constexpr int kDoisSegundos = 10;
 constexpr int kUmMinuto = 300;
 constexpr int kCincoMinutos = 1500;
-
-// A framed record as the client sends it and as the gateway writes a short line.
-std::string quadro(const std::string& carga) {
-  std::string r = "\x01"s;
-  r.push_back(static_cast<char>(carga.size() & 0xFF));
-  r.push_back(static_cast<char>(carga.size() >> 8));
-  return r + carga;
-}
 
 std::string linhaTelnet(const std::string& texto) { return texto + "\r\n"; }
 

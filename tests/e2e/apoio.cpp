@@ -308,12 +308,4 @@ Conexao Gateway::usuarioQuadros(const std::string& apelido) {
   return c;
 }
 
-std::string quadro(const std::string& carga) {
-  std::string r;
-  r.push_back('\x01');
-  r.push_back(static_cast<char>(carga.size() & 0xFF));
-  r.push_back(static_cast<char>((carga.size() >> 8) & 0xFF));
-  return r + carga;
-}
-
 }  // namespace e2e

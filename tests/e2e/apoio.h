@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "quadro.h"
+
 namespace e2e {
 
 using namespace std::chrono_literals;
@@ -122,9 +124,6 @@ class Gateway {
   pid_t pid_ = -1;
   bool terminou_ = false;
 };
-
-// A framed record from the client: type 1, little-endian length, payload.
-std::string quadro(const std::string& carga);
 
 // Path of the built program.
 std::string binario();
