@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -199,9 +201,14 @@ Conexao MudFalso::aceita(Ms prazo) {
 
 // ---- Gateway ---------------------------------------------------------------
 
-Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma) {
-  char modelo[] = "/tmp/zandor-e2e-XXXXXX";
-  pasta_ = mkdtemp(modelo);
+Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma, std::string programa) {
+  const char* temporaria = std::getenv("TMPDIR");
+  std::string modelo = std::string(temporaria != nullptr && *temporaria != '\0' ? temporaria : "/tmp") + "/zandor-e2e-XXXXXX";
+  if (mkdtemp(modelo.data()) == nullptr) {
+    std::perror(modelo.c_str());
+    std::abort();
+  }
+  pasta_ = modelo;
   porta_ = portaLivre();
   for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
   std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
@@ -215,7 +222,7 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma)
     for (size_t i = 0; (i = nome.find('/', i)) != std::string::npos; ++i)
       mkdir((pasta_ + "/" + nome.substr(0, i)).c_str(), 0755);
     // Should the link fail, the gateway never starts and the test says so.
-    if (symlink(binario().c_str(), (pasta_ + "/" + nome).c_str()) != 0) std::perror("symlink");
+    if (symlink(programa.c_str(), (pasta_ + "/" + nome).c_str()) != 0) std::perror("symlink");
     argumentos.push_back("./" + nome);
   }
   std::vector<char*> argv;
@@ -232,9 +239,8 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma)
       execvp(argv[0], argv.data());
       _exit(127);
     }
-    const std::string bin = binario();
     const std::string arg0 = "./" + nomePrograma;
-    execl(bin.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
+    execl(programa.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (!esperaPorta) return;
@@ -255,9 +261,9 @@ Gateway::~Gateway() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  std::string limpa = "rm -rf '" + pasta_ + "'";
-  if (std::system(limpa.c_str()) != 0) {
-  }
+  std::error_code erro;
+  if (std::filesystem::remove_all(pasta_, erro) == static_cast<std::uintmax_t>(-1))
+    std::fprintf(stderr, "cannot remove %s: %s\n", pasta_.c_str(), erro.message().c_str());
 }
 
 int Gateway::esperaSair(Ms prazo) {
