@@ -71,14 +71,21 @@ const std::vector<std::string>& envoltorio() {
   return palavras;
 }
 
-int portaLivre() {
+int escutaLocal(int fila, int* porta) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a = enderecoLocal("127.0.0.1", 0);
   bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(s, fila);
   socklen_t n = sizeof a;
   getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
+  *porta = ntohs(a.sin_port);
+  return s;
+}
+
+int portaLivre() {
+  int porta = 0;
+  close(escutaLocal(1, &porta));
+  return porta;
 }
 
 // ---- Conexao ---------------------------------------------------------------
@@ -179,15 +186,7 @@ std::string Conexao::toma(const std::string& ate) {
 
 // ---- MudFalso --------------------------------------------------------------
 
-MudFalso::MudFalso() {
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = enderecoLocal("127.0.0.1", 0);
-  bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(fd_, 8);
-  socklen_t n = sizeof a;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-  porta_ = ntohs(a.sin_port);
-}
+MudFalso::MudFalso() { fd_ = escutaLocal(8, &porta_); }
 
 MudFalso::~MudFalso() {
   if (fd_ >= 0) close(fd_);

@@ -43,7 +43,11 @@ const std::vector<std::string>& envoltorio();  // empty when unset
 // The IPv4 address `ip` (dotted text) and `porta`, ready for bind or connect.
 sockaddr_in enderecoLocal(const char* ip, int porta);
 
-// A free loopback port, found by binding to port 0 and letting it go.
+// A socket listening on 127.0.0.1 with a backlog of `fila`, on a port the
+// system chooses; the port is written to *porta.
+int escutaLocal(int fila, int* porta);
+
+// A free loopback port, found by listening on port 0 and letting it go.
 int portaLivre();
 
 // Path of the built program.

@@ -88,6 +88,18 @@ class MudLink : public ::testing::Test {
     bia.envia("/c2\r\n");
     return recebe(bia, "/c2 N\xE3o filtrando cores\r\n");
   }
+  // Each line from the MUD reaches Bia, who does not filter, and Ana, who does.
+  struct CasoFiltro {
+    const char* descricao;
+    std::string doMud, semFiltro, comFiltro;
+  };
+  void confereFiltros(Conexao& lado, const std::vector<CasoFiltro>& casos) {
+    for (const CasoFiltro& c : casos) {
+      lado.envia(c.doMud);
+      EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
+      EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
+    }
+  }
 
   MudFalso falso;
   std::optional<Gateway> gateway_;
@@ -377,11 +389,7 @@ TEST_F(MudLink, ColourFilteringPerUser) {
   ASSERT_TRUE(biaSemFiltro());
   Conexao lado = liga(ana, falso, {&ana, &bia});
 
-  struct Caso {
-    const char* descricao;
-    std::string doMud, semFiltro, comFiltro;
-  };
-  const std::vector<Caso> casos = {
+  const std::vector<CasoFiltro> casos = {
       {"colour sequence", kEsc + "[1;31mPerigo" + kEsc + "[0m\r\n", kEsc + "[1;31mPerigo" + kEsc + "[0m\r\n",
        "Perigo\r\n"},
       {"tab and bell", "a\tb\x07" "c\r\n", "a\tb\x07" "c\r\n", "abc\r\n"},
@@ -392,11 +400,7 @@ TEST_F(MudLink, ColourFilteringPerUser) {
        kEsc + "[" + std::string(27, '1') + "mX\r\n", "X\r\n"},
       {"bytes above 127 are text", "ma\xE7\xE3 \xFF\r\n", "ma\xE7\xE3 \r\n", "ma\xE7\xE3 \r\n"},
   };
-  for (const Caso& c : casos) {
-    lado.envia(c.doMud);
-    EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
-    EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
-  }
+  confereFiltros(lado, casos);
   // The 255 above started a telnet command; what follows is still assembled.
   lado.envia("fim\r\n");
   EXPECT_TRUE(recebe(bia, "fim\r\n"));
@@ -409,12 +413,8 @@ TEST_F(MudLink, LongLinesAreCutAt300Bytes) {
   ASSERT_TRUE(biaSemFiltro());
   Conexao lado = liga(ana, falso, {&ana, &bia});
 
-  struct Caso {
-    const char* descricao;
-    std::string doMud, semFiltro, comFiltro;
-  };
   const std::string a298(298, 'a');
-  const std::vector<Caso> casos = {
+  const std::vector<CasoFiltro> casos = {
       {"400 bytes", std::string(400, 'x') + "\r\n", std::string(300, 'x') + "\r\n", std::string(300, 'x') + "\r\n"},
       // Bytes past the stored ones are still counted, so backspaces take
       // those back first.
@@ -427,11 +427,7 @@ TEST_F(MudLink, LongLinesAreCutAt300Bytes) {
        std::string(296, 'a') + kEsc + "[1;\r\n", std::string(296, 'a') + "\r\n"},
       {"then a short line", "curta\r\n", "curta\r\n", "curta\r\n"},
   };
-  for (const Caso& c : casos) {
-    lado.envia(c.doMud);
-    EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
-    EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
-  }
+  confereFiltros(lado, casos);
 }
 
 TEST_F(MudLink, FramedUsersGetRecordsWrappedForTheirWidth) {
