@@ -42,8 +42,9 @@
 // exact run time, which /proc/PID/schedstat gives in nanoseconds; that is read
 // when present, /proc/PID/stat (clock ticks) otherwise.
 //
-// Targets: --alvo zandor (default; started from --binario, or an already
-// running one given by --porta and --pid), socat (one user, a plain relay),
+// Targets: --alvo zandor (default; started from --binario, the gateway built
+// beside this tool unless given, or an already running one given by --porta
+// and --pid), socat (one user, a plain relay),
 // tintin (TinTin++ in a private tmux, forwarding every MUD line to all port
 // connections and every port message to the MUD).
 //

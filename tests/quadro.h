@@ -1,7 +1,7 @@
 // One framed record as the Orvalho client sends it and as the gateway writes
 // a line to a framed user: the type byte 1, the payload's length in two
 // little-endian bytes, then the payload. Shared by the unit, allocation and
-// end-to-end tests and by the load tool, so the wire format is written once.
+// end-to-end tests, so the wire format is written once.
 #pragma once
 
 #include <string>
