@@ -4,11 +4,12 @@
 # Builds the gateway and the load tool (Release, build-bench) and a second
 # gateway that leaves Nagle's algorithm on (build-bench-nagle), installs
 # socat, tmux and TinTin++ when they are missing, and prints:
-#   - the gateway with 1, 8, 32 and 62 users: latency both ways and CPU per
+#   - the gateway with 1, 8, 32 users and a full house (the most users it
+#     takes, from the load tool's --teto): latency both ways and CPU per
 #     delivered copy under a fixed load, lossless capacity, idle wake-ups and
 #     memory per user;
 #   - the same fixed load through socat (one user), for CPU per copy;
-#   - 62 users at 2,000 lines/s through the gateway and through TinTin++
+#   - a full house at 2,000 lines/s through the gateway and through TinTin++
 #     sharing its session on a port;
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
 # Everything runs on 127.0.0.1; the load tool starts and ends every process
@@ -46,16 +47,17 @@ trap 'rm -rf "$tmp"' EXIT
 export TMPDIR=$tmp
 carga="$build/bench/zandor_carga"
 resumo="$tmp/resumo"
+teto=$("$carga" --teto)  # the most users the gateway takes
 
 echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-"$carga" --rotulo zandor --usuarios 1,8,32,62 --taxa 1000 --segundos 6 --resumo "$resumo"
+"$carga" --rotulo zandor --usuarios "1,8,32,$teto" --taxa 1000 --segundos 6 --resumo "$resumo"
 "$carga" --rotulo socat --alvo socat --usuarios 1 --taxa 1000 --segundos 6 --so-fluxo --resumo "$resumo"
-"$carga" --rotulo zandor@2000 --usuarios 62 --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
-"$carga" --rotulo tintin@2000 --alvo tintin --usuarios 62 --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo zandor@2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nodelay --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nagle --binario "$buildNagle/zandor" --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 
-awk '
+awk -v teto="$teto" '
   { v[$1 " " $2 " " $3] = $4 }
   function q(r, n, k) { return v[r " " n " " k] }
   function razao(a, b) { return (b + 0 > 0) ? sprintf("%.2f", a / b) : "-" }
@@ -64,13 +66,13 @@ awk '
     print "Comparisons"
     printf "  CPU per delivered copy, 1 user, 1,000 lines/s: zandor %.3f us, socat %.3f us; zandor/socat = %s\n",
       q("zandor", 1, "cpu_us_copia"), q("socat", 1, "cpu_us_copia"), razao(q("zandor", 1, "cpu_us_copia"), q("socat", 1, "cpu_us_copia"))
-    printf "  62 users, 2,000 lines/s:     %12s %12s\n", "zandor", "tt++"
-    printf "    CPU us per copy            %12.3f %12.3f\n", q("zandor@2000", 62, "cpu_us_copia"), q("tintin@2000", 62, "cpu_us_copia")
-    printf "    MUD->user p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", 62, "desce_p50"), q("zandor@2000", 62, "desce_p99"),
-      q("tintin@2000", 62, "desce_p50"), q("tintin@2000", 62, "desce_p99")
-    printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", 62, "sobe_p50"), q("zandor@2000", 62, "sobe_p99"),
-      q("tintin@2000", 62, "sobe_p50"), q("tintin@2000", 62, "sobe_p99")
-    printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000", 62, "perdidas_pct"), q("tintin@2000", 62, "perdidas_pct")
+    printf "  %d users, 2,000 lines/s:     %12s %12s\n", teto, "zandor", "tt++"
+    printf "    CPU us per copy            %12.3f %12.3f\n", q("zandor@2000", teto, "cpu_us_copia"), q("tintin@2000", teto, "cpu_us_copia")
+    printf "    MUD->user p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", teto, "desce_p50"), q("zandor@2000", teto, "desce_p99"),
+      q("tintin@2000", teto, "desce_p50"), q("tintin@2000", teto, "desce_p99")
+    printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", teto, "sobe_p50"), q("zandor@2000", teto, "sobe_p99"),
+      q("tintin@2000", teto, "sobe_p50"), q("tintin@2000", teto, "sobe_p99")
+    printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000", teto, "perdidas_pct"), q("tintin@2000", teto, "perdidas_pct")
     printf "  8 users, MUD at 2,000 lines/s:    %12s %12s\n", "TCP_NODELAY", "Nagle on"
     printf "    user->MUD p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "sobe_p50"), q("nodelay", 8, "sobe_p99"), q("nodelay", 8, "sobe_max"),
       q("nagle", 8, "sobe_p50"), q("nagle", 8, "sobe_p99"), q("nagle", 8, "sobe_max")

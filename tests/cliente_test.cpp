@@ -16,21 +16,13 @@
 
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "quadro.h"
 
 namespace zandor {
 namespace {
 
-using namespace std::string_literals;
-
 const std::string kSaudacao = "+OK Para telnet pressione ENTER\r\n";
 const std::string kNegado = "-Acesso negado\r\n";
-
-std::string quadro(const std::string& carga) {
-  std::string r = "\x01"s;
-  r.push_back(static_cast<char>(carga.size() & 0xFF));
-  r.push_back(static_cast<char>(carga.size() >> 8));
-  return r + carga;
-}
 
 // What the far end can read now, and whether it has seen the close.
 struct Leitura {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "quadro.h"
 #include "text/codifica.h"
 
 namespace zandor {
@@ -45,15 +46,6 @@ std::string telnet(const std::string& texto, int capacidade = 1948) {
 std::string quadros(const std::string& texto, int capacidade = 1948, int largura = kLargura80) {
   return codificaEm(capacidade,
                     [&](char* saida) { return codificaQuadros(saida, texto.c_str(), capacidade, largura); });
-}
-
-// One framed record around a payload.
-std::string quadro(const std::string& carga) {
-  std::string r;
-  r += '\x01';
-  r += static_cast<char>(carga.size() & 0xFF);
-  r += static_cast<char>((carga.size() >> 8) & 0xFF);
-  return r + carga;
 }
 
 std::string letras(int n, char c = 'x') { return std::string(static_cast<std::size_t>(n), c); }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "casos.h"
 #include "framework/comunica.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
@@ -150,6 +151,7 @@ struct CasoCabe {
   bool aceita;
   int modoDepois;
 };
+void PrintTo(const CasoCabe& c, std::ostream* os) { *os << c.nome; }
 
 class Cabe : public Comunica, public ::testing::WithParamInterface<CasoCabe> {};
 
@@ -184,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cabe,
                                            CasoCabe{"Held2047EndsTheHold", 5, 2047, false, 4},
                                            CasoCabe{"Blocking2047", 3, 2047, true, 3},
                                            CasoCabe{"Blocking2048", 0, 2048, false, 0}),
-                         [](const ::testing::TestParamInfo<CasoCabe>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 TEST_F(Comunica, NegativeLengthTakesTheTextsLength) {
   Ponta* p;
@@ -200,6 +202,7 @@ struct CasoCheio {
   bool parLiberado;  // the peer has read everything before the message
   bool aceita;
 };
+void PrintTo(const CasoCheio& c, std::ostream* os) { *os << c.nome; }
 
 class Cheio : public Comunica, public ::testing::WithParamInterface<CasoCheio> {};
 
@@ -234,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
                                            CasoCheio{"NormalPeerFull", false, false, false},
                                            CasoCheio{"HeldPeerReads", true, true, true},
                                            CasoCheio{"HeldPeerFull", true, false, false}),
-                         [](const ::testing::TestParamInfo<CasoCheio>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // ---- blocking modes --------------------------------------------------------
 
@@ -244,6 +247,7 @@ struct CasoNivel {
   int nivelChamador;  // 6: outside any dispatch
   bool recusa;
 };
+void PrintTo(const CasoNivel& c, std::ostream* os) { *os << c.nome; }
 
 class NivelChamador : public Comunica, public ::testing::WithParamInterface<CasoNivel> {};
 
@@ -286,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, NivelChamador,
                                            CasoNivel{"Mode3FromLevel4", 3, 4, false},
                                            CasoNivel{"Mode0FromLevel0", 0, 0, false},
                                            CasoNivel{"Mode2OutsideDispatch", 2, kNivelNenhum, false}),
-                         [](const ::testing::TestParamInfo<CasoNivel>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // While a send in mode 2 waits for its ring to drain, the input of levels 0
 // and 1 is served and nothing else; here a level-0 callback reads the far
@@ -478,6 +482,7 @@ struct CasoMuda {
   int modo, nivel;
   int modoDepois, nivelDepois;
 };
+void PrintTo(const CasoMuda& c, std::ostream* os) { *os << c.nome; }
 
 class Muda : public Comunica, public ::testing::WithParamInterface<CasoMuda> {};
 
@@ -516,7 +521,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Muda,
                                            CasoMuda{"ModeAbove5KeepsTheMode", 6, 2, 4, 2},
                                            CasoMuda{"NegativeModeIsAByteAbove5", -1, 2, 4, 2},
                                            CasoMuda{"MovedToTheTail", 0, 2, 0, 2}),
-                         [](const ::testing::TestParamInfo<CasoMuda>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // ---- closing ---------------------------------------------------------------
 
@@ -528,6 +533,7 @@ struct CasoFecha {
   bool separados;    // input and output on different sockets
   bool entrega;      // the far end gets the pending bytes
 };
+void PrintTo(const CasoFecha& c, std::ostream* os) { *os << c.nome; }
 
 class Fecha : public Comunica, public ::testing::WithParamInterface<CasoFecha> {};
 
@@ -577,7 +583,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Fecha,
                                            CasoFecha{"SeparateSockets", 4, false, true, true, true},
                                            CasoFecha{"DestroyedFlushesOnce", 4, true, false, true, true},
                                            CasoFecha{"DestroyedHeldDiscards", 5, true, false, false, false}),
-                         [](const ::testing::TestParamInfo<CasoFecha>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // ---- a vanished peer -------------------------------------------------------
 
@@ -586,6 +592,7 @@ struct CasoSumiu {
   bool tcp;
   bool prontoParaLer;  // the dispatch also finds the socket readable
 };
+void PrintTo(const CasoSumiu& c, std::ostream* os) { *os << c.nome; }
 
 class ParSumiu : public Comunica, public ::testing::WithParamInterface<CasoSumiu> {};
 
@@ -639,7 +646,7 @@ INSTANTIATE_TEST_SUITE_P(Comunica, ParSumiu,
                          ::testing::Values(CasoSumiu{"UnixPair", false, false},
                                            CasoSumiu{"UnixPairReadable", false, true},
                                            CasoSumiu{"Tcp", true, false}, CasoSumiu{"TcpReadable", true, true}),
-                         [](const ::testing::TestParamInfo<CasoSumiu>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 }  // namespace
 }  // namespace zandor

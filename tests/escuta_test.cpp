@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "casos.h"
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
 
@@ -117,6 +118,7 @@ struct CasoErro {
   const char* passo;
   int erro;
 };
+void PrintTo(const CasoErro& c, std::ostream* os) { *os << c.nome; }
 
 class ErroAbertura : public Escuta, public ::testing::WithParamInterface<CasoErro> {};
 
@@ -160,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Escuta, ErroAbertura,
                          ::testing::Values(CasoErro{"Socket", "socket()", EMFILE},
                                            CasoErro{"PortInUse", "bind()", EADDRINUSE},
                                            CasoErro{"Listen", "listen()", EADDRINUSE}),
-                         [](const ::testing::TestParamInfo<CasoErro>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // Port 0 lets the system choose and writes the choice back. Opening again
 // closes the first socket first, so the same port can be opened anew;
@@ -207,6 +209,7 @@ struct CasoPasseio {
   const char* entregas;      // listeners called, in order
   const char* restantes;     // the list afterwards, head first
 };
+void PrintTo(const CasoPasseio& c, std::ostream* os) { *os << c.nome; }
 
 class PasseioEscutas : public Escuta, public ::testing::WithParamInterface<CasoPasseio> {};
 
@@ -250,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
         CasoPasseio{"ClosesItsSocket", [](Ouvinte* eu, Ouvinte*) { eu->cDesliga(); }, true, "L3 L2 L2 L1 L1",
                     "L3 L2 L1"},
         CasoPasseio{"StopsAccepting", [](Ouvinte*, Ouvinte*) { cAceita(false); }, true, "L3", "L3 L2 L1"}),
-    [](const ::testing::TestParamInfo<CasoPasseio>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 }  // namespace
 }  // namespace zandor

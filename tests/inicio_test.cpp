@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "casos.h"
 #include "gateway/inicio.h"
 
 namespace {
@@ -24,9 +25,11 @@ std::string base(const std::string& caminho) {
 }
 
 struct CasoNome {
+  const char* nome;
   const char* caminho;
   const char* esperado;
 };
+void PrintTo(const CasoNome& c, std::ostream* os) { *os << c.nome; }
 
 class NomeBase : public ::testing::TestWithParam<CasoNome> {};
 
@@ -34,16 +37,22 @@ TEST_P(NomeBase, LastComponentUpToItsFirstDot) { EXPECT_EQ(base(GetParam().camin
 
 INSTANTIATE_TEST_SUITE_P(
     StartPaths, NomeBase,
-    ::testing::Values(CasoNome{"C:\\jogos\\Zandor.exe", "Zandor"}, CasoNome{"./Zandor", "Zandor"},
-                      CasoNome{"Zandor", "Zandor"}, CasoNome{"/usr/local/bin/zandor", "zandor"},
+    ::testing::Values(CasoNome{"WindowsPath", "C:\\jogos\\Zandor.exe", "Zandor"},
+                      CasoNome{"DotSlash", "./Zandor", "Zandor"},
+                      CasoNome{"BareName", "Zandor", "Zandor"},
+                      CasoNome{"UnixPath", "/usr/local/bin/zandor", "zandor"},
                       // Separators are taken before dots are cut.
-                      CasoNome{"C:\\jogos.antigos\\prog.novo.exe", "prog"},
+                      CasoNome{"DottedFolder", "C:\\jogos.antigos\\prog.novo.exe", "prog"},
                       // Both separators count, on every platform; the last one wins.
-                      CasoNome{"a/b\\c.x", "c"}, CasoNome{"a\\b/c.x", "c"},
+                      CasoNome{"BackslashLast", "a/b\\c.x", "c"},
+                      CasoNome{"SlashLast", "a\\b/c.x", "c"},
                       // Nothing after the last separator, or a component that starts with a dot.
-                      CasoNome{"C:\\jogos\\", ""}, CasoNome{"./", ""}, CasoNome{"/opt/zandor/.zandor", ""},
-                      CasoNome{".", ""}, CasoNome{"", ""}),
-    [](const ::testing::TestParamInfo<CasoNome>& info) { return "caso" + std::to_string(info.index); });
+                      CasoNome{"EndsInBackslash", "C:\\jogos\\", ""},
+                      CasoNome{"EndsInSlash", "./", ""},
+                      CasoNome{"HiddenFile", "/opt/zandor/.zandor", ""},
+                      CasoNome{"LoneDot", ".", ""},
+                      CasoNome{"EmptyPath", "", ""}),
+    PeloNome());
 
 TEST(NomeBaseLongo, CutToItsFirst184Characters) {
   std::string nome;

@@ -19,6 +19,7 @@
 #include <tuple>
 #include <vector>
 
+#include "casos.h"
 #include "framework/comunica.h"
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
@@ -186,6 +187,7 @@ struct CasoPasseio {
   void (*acao)(Ponta* quem);  // run in every callback of the walk
   const char* visitados;
 };
+void PrintTo(const CasoPasseio& c, std::ostream* os) { *os << c.nome; }
 
 class Passeio : public Laco, public ::testing::WithParamInterface<std::tuple<CasoPasseio, bool>> {};
 
@@ -253,6 +255,7 @@ struct CasoLeitura {
   bool destroi;    // the object destroys itself in its first callback
   std::vector<int> entregas;  // counts delivered by the one dispatch
 };
+void PrintTo(const CasoLeitura& c, std::ostream* os) { *os << c.nome; }
 
 class Leitura : public Laco, public ::testing::WithParamInterface<CasoLeitura> {};
 
@@ -293,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(Laco, Leitura,
                                            CasoLeitura{"ArrivalAfterAFullBuffer", 2048, 7, false, {2048, 7}},
                                            CasoLeitura{"ArrivalAfterAShortRead", 100, 7, false, {100}},
                                            CasoLeitura{"DestroyedAfterAFullBuffer", 2053, 0, true, {2048}}),
-                         [](const ::testing::TestParamInfo<CasoLeitura>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // Input is watched on every level: what arrives is read by the next pass.
 TEST_F(Laco, InputIsReadOnEveryLevel) {
@@ -319,6 +322,7 @@ struct CasoDrena {
   bool cheio;      // the peer's socket is full
   bool evento;     // flushed and reported drained
 };
+void PrintTo(const CasoDrena& c, std::ostream* os) { *os << c.nome; }
 
 class Drena : public Laco, public ::testing::WithParamInterface<CasoDrena> {};
 
@@ -349,7 +353,7 @@ INSTANTIATE_TEST_SUITE_P(Laco, Drena,
                                            CasoDrena{"LevelFive", 4, 5, false, true},
                                            CasoDrena{"BlockingModeOnLevel2", 2, 2, false, true},
                                            CasoDrena{"PeerFull", 4, 4, true, false}),
-                         [](const ::testing::TestParamInfo<CasoDrena>& i) { return std::string(i.param.nome); });
+                         PeloNome());
 
 // ---- ticks -----------------------------------------------------------------
 
@@ -358,6 +362,7 @@ struct CasoTick {
   uint32_t desde, ate;  // the millisecond clock at the stamp and at the pass
   int ticks;            // what the wheel advances
 };
+void PrintTo(const CasoTick& c, std::ostream* os) { *os << c.nome; }
 
 class Ticks : public Laco, public ::testing::WithParamInterface<CasoTick> {};
 
@@ -391,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoTick{"SixteenBitsWrap", 65535 * kT, 65537 * kT, 2},
                       CasoTick{"MillisecondClockWraps", 0xFFFFFFFFu - 100, 50, 0},
                       CasoTick{"AfterTheClockWrapped", 50, 50 + 3 * kT, 3}),
-    [](const ::testing::TestParamInfo<CasoTick>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 // The ticks a pass counts fire the timers that fall due in them.
 TEST_F(Laco, PassFiresTheTimersOfItsTicks) {

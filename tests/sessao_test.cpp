@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "casos.h"
 #include "framework/comunica.h"
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "quadro.h"
 #include "text/dobra.h"
 
 namespace zandor {
@@ -40,14 +42,6 @@ constexpr int kDezSegundos = 50;
 constexpr int kDoisSegundos = 10;
 constexpr int kUmMinuto = 300;
 constexpr int kCincoMinutos = 1500;
-
-// A framed record as the client sends it and as the gateway writes a short line.
-std::string quadro(const std::string& carga) {
-  std::string r = "\x01"s;
-  r.push_back(static_cast<char>(carga.size() & 0xFF));
-  r.push_back(static_cast<char>(carga.size() >> 8));
-  return r + carga;
-}
 
 std::string linhaTelnet(const std::string& texto) { return texto + "\r\n"; }
 
@@ -214,6 +208,7 @@ struct CasoDeteccao {
   std::string bytes;
   bool quadros;
 };
+void PrintTo(const CasoDeteccao& c, std::ostream* os) { *os << c.nome; }
 
 class Deteccao : public Sessao, public ::testing::WithParamInterface<CasoDeteccao> {};
 
@@ -248,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoDeteccao{"TypedThenErased", "ab\x08\x7F\r\n", false},
                       CasoDeteccao{"NegotiationAndEscapes",
                                    "\xFF\xFB\x01\xFF\xFD\x03\xFF\xFA\x18\x00xterm\xFF\xF0\x1B[A\xFF\xF1\r\n"s, false}),
-    [](const ::testing::TestParamInfo<CasoDeteccao>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 // ---- telnet decoding -------------------------------------------------------
 
@@ -258,6 +253,7 @@ struct CasoLinhas {
   std::string saida;   // what Ana reads afterwards
   bool retido;         // an empty line started the hold
 };
+void PrintTo(const CasoLinhas& c, std::ostream* os) { *os << c.nome; }
 
 class FimDeLinha : public Sessao, public ::testing::WithParamInterface<CasoLinhas> {};
 
@@ -283,13 +279,14 @@ INSTANTIATE_TEST_SUITE_P(
         CasoLinhas{"CrLfCrLf", "/a\r\n\r\n", "/Ana. a\r\n" + kTecle, true},
         // The remembered CR swallows a later LF even with text between.
         CasoLinhas{"LfLongAfterCrIsItsSecondHalf", "/a\r/b\n\r", "/Ana. a\r\n/Ana. b\r\n", false}),
-    [](const ::testing::TestParamInfo<CasoLinhas>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 struct CasoFiltro {
   const char* nome;
   std::string bytes;
   std::string conversa;  // the chat line the decoded text gives
 };
+void PrintTo(const CasoFiltro& c, std::ostream* os) { *os << c.nome; }
 
 class Decodificacao : public Sessao, public ::testing::WithParamInterface<CasoFiltro> {};
 
@@ -319,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
         CasoFiltro{"EscapeSwallowsALineEnd", "/a\x1B\r\n" "b\r", "/Ana. ab"},
         CasoFiltro{"LeadingBlanks", "   /a\r", "/Ana. a"},
         CasoFiltro{"HighBytesKept", "/a\xE9\xFE\r", "/Ana. a\xE9\xFE"}),
-    [](const ::testing::TestParamInfo<CasoFiltro>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 TEST_F(Sessao, TelnetLineKeepsItsFirst300Characters) {
   Usuario& ana = telnet("Ana");
@@ -398,6 +395,7 @@ struct CasoQuadroRuim {
   const char* nome;
   std::string bytes;
 };
+void PrintTo(const CasoQuadroRuim& c, std::ostream* os) { *os << c.nome; }
 
 class QuadroRuim : public Sessao, public ::testing::WithParamInterface<CasoQuadroRuim> {};
 
@@ -416,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CasoQuadroRuim{"LengthFFFF", "\x01\xFF\xFFxyz"s},
                       CasoQuadroRuim{"Type2", "\x02\x01\x00x"s},
                       CasoQuadroRuim{"Type0", "\x00\x01\x00x"s}),
-    [](const ::testing::TestParamInfo<CasoQuadroRuim>& i) { return std::string(i.param.nome); });
+    PeloNome());
 
 // The byte after the detection line's end is dropped, whatever it is.
 TEST_F(Sessao, FramedClientLosesTheByteAfterTheDetectionLine) {

@@ -9,12 +9,16 @@ segundos=${1:-20}
 build=build-fuzz
 
 CXX=clang++ cmake -S . -B "$build" -DZANDOR_FUZZ=ON -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 >/dev/null
+# The targets are whatever CMake found in tests/fuzz (fuzz_NAME.cpp), one a line.
+mapfile -t alvos < "$build/tests/fuzz/alvos.txt"
+[ ${#alvos[@]} -gt 0 ] || { echo "no fuzz targets in $build/tests/fuzz/alvos.txt"; exit 1; }
+cmake --build "$build" -j2 --target "${alvos[@]}" >/dev/null
 
 trabalho=$(mktemp -d)
 trap 'rm -rf "$trabalho"' EXIT
 falhas=0
-for alvo in sessao mud codifica formata dobra diretorio; do
+for executavel in "${alvos[@]}"; do
+  alvo=${executavel#fuzz_}
   mkdir -p "$trabalho/$alvo"
   # New inputs go to the scratch folder; the seeds in the repo stay as they are.
   if "$build/tests/fuzz/fuzz_$alvo" -max_total_time="$segundos" -print_final_stats=1 \

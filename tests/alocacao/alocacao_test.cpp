@@ -22,6 +22,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "quadro.h"
 #include "text/dobra.h"
 
 namespace {
@@ -91,10 +92,6 @@ namespace zandor {
 namespace {
 
 using namespace std::string_literals;
-
-std::string quadro(const std::string& carga) {
-  return "\x01"s + static_cast<char>(carga.size() & 0xFF) + static_cast<char>(carga.size() >> 8) + carga;
-}
 
 // What the far end of a socket has received, kept in a fixed array so that
 // reading it inside a counted stretch allocates nothing.

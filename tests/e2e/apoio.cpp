@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -69,14 +71,21 @@ const std::vector<std::string>& envoltorio() {
   return palavras;
 }
 
-int portaLivre() {
+int escutaLocal(int fila, int* porta) {
   const int s = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a = enderecoLocal("127.0.0.1", 0);
   bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(s, fila);
   socklen_t n = sizeof a;
   getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
+  *porta = ntohs(a.sin_port);
+  return s;
+}
+
+int portaLivre() {
+  int porta = 0;
+  close(escutaLocal(1, &porta));
+  return porta;
 }
 
 // ---- Conexao ---------------------------------------------------------------
@@ -177,15 +186,7 @@ std::string Conexao::toma(const std::string& ate) {
 
 // ---- MudFalso --------------------------------------------------------------
 
-MudFalso::MudFalso() {
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a = enderecoLocal("127.0.0.1", 0);
-  bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(fd_, 8);
-  socklen_t n = sizeof a;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-  porta_ = ntohs(a.sin_port);
-}
+MudFalso::MudFalso() { fd_ = escutaLocal(8, &porta_); }
 
 MudFalso::~MudFalso() {
   if (fd_ >= 0) close(fd_);
@@ -199,9 +200,14 @@ Conexao MudFalso::aceita(Ms prazo) {
 
 // ---- Gateway ---------------------------------------------------------------
 
-Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma) {
-  char modelo[] = "/tmp/zandor-e2e-XXXXXX";
-  pasta_ = mkdtemp(modelo);
+Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma, std::string programa) {
+  const char* temporaria = std::getenv("TMPDIR");
+  std::string modelo = std::string(temporaria != nullptr && *temporaria != '\0' ? temporaria : "/tmp") + "/zandor-e2e-XXXXXX";
+  if (mkdtemp(modelo.data()) == nullptr) {
+    std::perror(modelo.c_str());
+    std::abort();
+  }
+  pasta_ = modelo;
   porta_ = portaLivre();
   for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
   std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
@@ -215,7 +221,7 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma)
     for (size_t i = 0; (i = nome.find('/', i)) != std::string::npos; ++i)
       mkdir((pasta_ + "/" + nome.substr(0, i)).c_str(), 0755);
     // Should the link fail, the gateway never starts and the test says so.
-    if (symlink(binario().c_str(), (pasta_ + "/" + nome).c_str()) != 0) std::perror("symlink");
+    if (symlink(programa.c_str(), (pasta_ + "/" + nome).c_str()) != 0) std::perror("symlink");
     argumentos.push_back("./" + nome);
   }
   std::vector<char*> argv;
@@ -232,9 +238,8 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma)
       execvp(argv[0], argv.data());
       _exit(127);
     }
-    const std::string bin = binario();
     const std::string arg0 = "./" + nomePrograma;
-    execl(bin.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
+    execl(programa.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (!esperaPorta) return;
@@ -255,9 +260,9 @@ Gateway::~Gateway() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  std::string limpa = "rm -rf '" + pasta_ + "'";
-  if (std::system(limpa.c_str()) != 0) {
-  }
+  std::error_code erro;
+  if (std::filesystem::remove_all(pasta_, erro) == static_cast<std::uintmax_t>(-1))
+    std::fprintf(stderr, "cannot remove %s: %s\n", pasta_.c_str(), erro.message().c_str());
 }
 
 int Gateway::esperaSair(Ms prazo) {
@@ -306,14 +311,6 @@ Conexao Gateway::usuarioQuadros(const std::string& apelido) {
   c.leAte("Tecle /ajuda para saber os comandos");
   c.descarta();
   return c;
-}
-
-std::string quadro(const std::string& carga) {
-  std::string r;
-  r.push_back('\x01');
-  r.push_back(static_cast<char>(carga.size() & 0xFF));
-  r.push_back(static_cast<char>((carga.size() >> 8) & 0xFF));
-  return r + carga;
 }
 
 }  // namespace e2e

@@ -1,7 +1,8 @@
 // Support for end-to-end tests: the real zandor binary started in a private
 // directory on an ephemeral loopback port, raw client sockets, and a fake MUD
 // that a test scripts byte by byte. Everything stays on 127.0.0.0/8, and the
-// only process ever signalled is the one started here, by its id.
+// only process ever signalled is the one started here, by its id. Nothing
+// here needs GoogleTest: the load tool in bench/ is built on it too.
 #pragma once
 
 #include <netinet/in.h>
@@ -10,6 +11,8 @@
 #include <chrono>
 #include <string>
 #include <vector>
+
+#include "quadro.h"
 
 namespace e2e {
 
@@ -40,8 +43,15 @@ const std::vector<std::string>& envoltorio();  // empty when unset
 // The IPv4 address `ip` (dotted text) and `porta`, ready for bind or connect.
 sockaddr_in enderecoLocal(const char* ip, int porta);
 
-// A free loopback port, found by binding to port 0 and letting it go.
+// A socket listening on 127.0.0.1 with a backlog of `fila`, on a port the
+// system chooses; the port is written to *porta.
+int escutaLocal(int fila, int* porta);
+
+// A free loopback port, found by listening on port 0 and letting it go.
 int portaLivre();
+
+// Path of the built program.
+std::string binario();
 
 // One TCP socket with a read buffer that accumulates everything received.
 class Conexao {
@@ -96,13 +106,17 @@ class MudFalso {
   int porta_ = 0;
 };
 
-// The zandor binary, run in a fresh directory holding its zandor.cfg.
+// The zandor binary, run in a fresh directory holding its zandor.cfg. The
+// directory is made under $TMPDIR (/tmp when unset) and removed at the end.
 class Gateway {
  public:
   // `config` is the configuration file's text; "%PORTA%" is replaced by the
   // chosen port. With `esperaPorta` the constructor returns once the port
-  // accepts connections.
-  explicit Gateway(std::string config = "%PORTA%\n", bool esperaPorta = true, std::string nomePrograma = "zandor");
+  // accepts connections, or once the start-up wait is over: leArquivo of the
+  // log tells which. `programa` is the binary to run, the built one unless
+  // given.
+  explicit Gateway(std::string config = "%PORTA%\n", bool esperaPorta = true, std::string nomePrograma = "zandor",
+                   std::string programa = binario());
   ~Gateway();
   int porta() const { return porta_; }
   const std::string& pasta() const { return pasta_; }
@@ -122,11 +136,5 @@ class Gateway {
   pid_t pid_ = -1;
   bool terminou_ = false;
 };
-
-// A framed record from the client: type 1, little-endian length, payload.
-std::string quadro(const std::string& carga);
-
-// Path of the built program.
-std::string binario();
 
 }  // namespace e2e

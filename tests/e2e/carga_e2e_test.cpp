@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "confere.h"
+#include "gateway/cliente.h"
 
 namespace {
 
@@ -207,17 +208,18 @@ bool leAteLinhas(std::vector<Leitor>& leitores, std::vector<Conexao>& usuarios, 
   }
 }
 
-// 62 users, the MUD and the listener: every socket the gateway can watch.
-// The MUD sends 3000 numbered lines in batches of 33 (2046 bytes, what an
-// empty output ring takes whole), each as fast as its socket takes it, the
-// next as soon as every reader has the last. Every user who reads gets all
-// of them, whole and in order; a user who never reads loses lines of its own
-// only; eight users vanish mid-flood, four with a reset, disturbing nobody.
+// A full house of kMaxUsuarios users, the MUD and the listener: every socket
+// the gateway can watch. The MUD sends 3000 numbered lines in batches of 33
+// (2046 bytes, what an empty output ring takes whole), each as fast as its
+// socket takes it, the next as soon as every reader has the last. Every user
+// who reads gets all of them, whole and in order; a user who never reads
+// loses lines of its own only; eight users vanish mid-flood, four with a
+// reset, disturbing nobody.
 TEST(Carga, FullHouseUnderAFloodFromTheMud) {
   Gateway g;
   MudFalso falso;
 
-  constexpr size_t kUsuarios = 62;
+  constexpr size_t kUsuarios = zandor::kMaxUsuarios;
   constexpr size_t kQuieto = 30;  // a tiny receive buffer, and never reads during the flood
   constexpr int kPorLote = 33;
   const std::vector<size_t> kLargam = {3, 10, 17, 24, 38, 45, 52, 59};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,11 +31,18 @@ std::string conectando(const std::string& endereco, int porta) {
   return "/Conectando em " + endereco + " " + std::to_string(porta);
 }
 
+// What every user is told when the gateway links to `mud`: as telnet lines,
+// and as records for a framed user.
+std::string avisoLigado(const MudFalso& mud) { return conectando("127.0.0.1", mud.porta()) + "\r\n/Conectado\r\n"; }
+std::string avisoLigadoEmRegistros(const MudFalso& mud) {
+  return registro(conectando("127.0.0.1", mud.porta())) + registro("/Conectado");
+}
+
 // `quem` links the gateway to `falso`; every telnet user in `todos` is told.
 // Returns the fake MUD's end of the link.
 Conexao liga(Conexao& quem, MudFalso& falso, const std::vector<Conexao*>& todos) {
   quem.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n");
-  const std::string aviso = conectando("127.0.0.1", falso.porta()) + "\r\n/Conectado\r\n";
+  const std::string aviso = avisoLigado(falso);
   for (Conexao* c : todos) EXPECT_TRUE(recebe(*c, aviso));
   Conexao lado = falso.aceita();
   EXPECT_TRUE(lado.aberta());
@@ -55,25 +63,64 @@ void tentativasFalhas(Conexao& ana, Conexao& bia) {
   EXPECT_TRUE(recebe(bia, semNome));
 }
 
+// Every test starts the gateway, the default configuration unless it gives
+// one, with Ana logged in on telnet; adds Bia (telnet) or Caio (framed) where
+// it needs them; and links to `falso` where it needs a MUD.
+class MudLink : public ::testing::Test {
+ protected:
+  void inicia(const std::string& config = "%PORTA%\n") {
+    gateway_.emplace(config);
+    ana = gateway_->usuarioTelnet("Ana");
+  }
+  Gateway& g() { return *gateway_; }
+
+  // A second user logs in; Ana is told.
+  ::testing::AssertionResult entraBia() {
+    bia = g().usuarioTelnet("Bia");
+    return recebe(ana, "//Bia chegou\r\n");
+  }
+  ::testing::AssertionResult entraCaio() {
+    caio = g().usuarioQuadros("Caio");
+    return recebe(ana, "//Caio chegou\r\n");
+  }
+  // Bia stops filtering colours.
+  ::testing::AssertionResult biaSemFiltro() {
+    bia.envia("/c2\r\n");
+    return recebe(bia, "/c2 N\xE3o filtrando cores\r\n");
+  }
+  // Each line from the MUD reaches Bia, who does not filter, and Ana, who does.
+  struct CasoFiltro {
+    const char* descricao;
+    std::string doMud, semFiltro, comFiltro;
+  };
+  void confereFiltros(Conexao& lado, const std::vector<CasoFiltro>& casos) {
+    for (const CasoFiltro& c : casos) {
+      lado.envia(c.doMud);
+      EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
+      EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
+    }
+  }
+
+  MudFalso falso;
+  std::optional<Gateway> gateway_;
+  Conexao ana, bia, caio;
+};
+
 // ---- connecting ------------------------------------------------------------
 
-TEST(MudLink, ConnectIsToldToEveryUserWhoseProtocolIsKnown) {
-  Gateway g;
-  MudFalso falso;
-  Conexao saudado = Conexao::conecta(g.porta());  // greeted, protocol not yet known
+TEST_F(MudLink, ConnectIsToldToEveryUserWhoseProtocolIsKnown) {
+  inicia();
+  Conexao saudado = Conexao::conecta(g().porta());  // greeted, protocol not yet known
   ASSERT_TRUE(saudado.leAte("ENTER\r\n"));
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao bia = g.usuarioTelnet("Bia");
-  EXPECT_TRUE(recebe(ana, "//Bia chegou\r\n"));
-  Conexao semNome = Conexao::conecta(g.porta());  // detected, still without a nickname
+  EXPECT_TRUE(entraBia());
+  Conexao semNome = Conexao::conecta(g().porta());  // detected, still without a nickname
   semNome.envia("\r\n");
   ASSERT_TRUE(semNome.leAte("/quit\r\n"));
   semNome.descarta();
 
   Conexao lado = liga(bia, falso, {&ana, &bia});
-  const std::string aviso = conectando("127.0.0.1", falso.porta()) + "\r\n/Conectado\r\n";
   // The unnamed user may also get the nickname prompt around it.
-  EXPECT_TRUE(semNome.leAte(aviso));
+  EXPECT_TRUE(semNome.leAte(avisoLigado(falso)));
 
   lado.envia("Bem-vindo\r\n");
   EXPECT_TRUE(recebe(ana, "Bem-vindo\r\n"));
@@ -83,11 +130,9 @@ TEST(MudLink, ConnectIsToldToEveryUserWhoseProtocolIsKnown) {
   EXPECT_EQ(saudado.recebido(), "+OK Para telnet pressione ENTER\r\n");
 }
 
-TEST(MudLink, RefusedPortAndUnknownHostAreToldToEveryone) {
-  Gateway g;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao bia = g.usuarioTelnet("Bia");
-  ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
+TEST_F(MudLink, RefusedPortAndUnknownHostAreToldToEveryone) {
+  inicia();
+  ASSERT_TRUE(entraBia());
   tentativasFalhas(ana, bia);
 
   // Still no link.
@@ -95,7 +140,7 @@ TEST(MudLink, RefusedPortAndUnknownHostAreToldToEveryone) {
   EXPECT_TRUE(recebe(ana, "/N\xE3o est\xE1 conectado em um MUD\r\n"));
 }
 
-TEST(MudLink, NamedEntriesFromTheConfigurationFile) {
+TEST_F(MudLink, NamedEntriesFromTheConfigurationFile) {
   MudFalso antigo, novo, acentuado, longe;
   const auto p = [](const MudFalso& m) { return std::to_string(m.porta()); };
   const std::string config = "%PORTA%\n"
@@ -106,31 +151,26 @@ TEST(MudLink, NamedEntriesFromTheConfigurationFile) {
                              "semporta = 127.0.0.1\n" +
                              std::string(400, '#') + "\n"
                              "longe = 127.0.0.1 " + p(longe) + "\n";
-  Gateway g(config);
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao bia = g.usuarioTelnet("Bia");
-  ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
+  inicia(config);
+  ASSERT_TRUE(entraBia());
 
   // The later of the two arena entries wins.
   ana.envia("/mud Arena\r\n");
-  const std::string aviso = conectando("127.0.0.1", novo.porta()) + "\r\n/Conectado\r\n";
-  EXPECT_TRUE(recebe(ana, aviso));
-  EXPECT_TRUE(recebe(bia, aviso));
+  EXPECT_TRUE(recebe(ana, avisoLigado(novo)));
+  EXPECT_TRUE(recebe(bia, avisoLigado(novo)));
   Conexao ladoNovo = novo.aceita();
   EXPECT_TRUE(ladoNovo.aberta());
   EXPECT_FALSE(antigo.aceita(100ms).aberta());
 
   // Accents are folded; an entry past the first 299 bytes is found too.
   bia.envia("/mud SERTAO\r\n");
-  const std::string avisoAcentuado = conectando("127.0.0.1", acentuado.porta()) + "\r\n/Conectado\r\n";
-  EXPECT_TRUE(recebe(ana, avisoAcentuado));
-  EXPECT_TRUE(recebe(bia, avisoAcentuado));
+  EXPECT_TRUE(recebe(ana, avisoLigado(acentuado)));
+  EXPECT_TRUE(recebe(bia, avisoLigado(acentuado)));
   Conexao ladoAcentuado = acentuado.aceita();  // kept open: a close would be announced
   EXPECT_TRUE(ladoAcentuado.aberta());
   bia.envia("/mud longe\r\n");
-  const std::string avisoLonge = conectando("127.0.0.1", longe.porta()) + "\r\n/Conectado\r\n";
-  EXPECT_TRUE(recebe(ana, avisoLonge));
-  EXPECT_TRUE(recebe(bia, avisoLonge));
+  EXPECT_TRUE(recebe(ana, avisoLigado(longe)));
+  EXPECT_TRUE(recebe(bia, avisoLigado(longe)));
   Conexao ladoLonge = longe.aceita();
   EXPECT_TRUE(ladoLonge.aberta());
 
@@ -144,13 +184,11 @@ TEST(MudLink, NamedEntriesFromTheConfigurationFile) {
   EXPECT_TRUE(recebe(bia, "/Ana. fim\r\n"));
 }
 
-TEST(MudLink, ANewMudReplacesTheOldLinkOnlyWhenItWorks) {
-  Gateway g;
-  MudFalso primeiro, segundo;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao bia = g.usuarioTelnet("Bia");
-  ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
-  Conexao velho = liga(ana, primeiro, {&ana, &bia});
+TEST_F(MudLink, ANewMudReplacesTheOldLinkOnlyWhenItWorks) {
+  MudFalso segundo;
+  inicia();
+  ASSERT_TRUE(entraBia());
+  Conexao velho = liga(ana, falso, {&ana, &bia});
 
   tentativasFalhas(ana, bia);
 
@@ -173,16 +211,13 @@ TEST(MudLink, ANewMudReplacesTheOldLinkOnlyWhenItWorks) {
   EXPECT_TRUE(recebe(bia, "ok\r\n"));
 }
 
-TEST(MudLink, DisconnectOnRequestAndTheMudClosing) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao caio = g.usuarioQuadros("Caio");
-  ASSERT_TRUE(recebe(ana, "//Caio chegou\r\n"));
+TEST_F(MudLink, DisconnectOnRequestAndTheMudClosing) {
+  inicia();
+  ASSERT_TRUE(entraCaio());
 
   // "/mud" alone while linked: the gateway closes the link and tells everyone.
   Conexao lado = liga(ana, falso, {&ana});
-  EXPECT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado")));
+  EXPECT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso)));
   caio.envia(quadro("/mud"));
   EXPECT_TRUE(recebe(ana, "/Desconectado do MUD\r\n"));
   EXPECT_TRUE(recebe(caio, registro("/Desconectado do MUD")));
@@ -190,7 +225,7 @@ TEST(MudLink, DisconnectOnRequestAndTheMudClosing) {
 
   // The MUD closes: everyone is told, and the link is gone.
   lado = liga(ana, falso, {&ana});
-  EXPECT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado")));
+  EXPECT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso)));
   lado.fecha();
   EXPECT_TRUE(recebe(ana, "/Conex\xE3o com o MUD terminada\r\n"));
   EXPECT_TRUE(recebe(caio, registro("/Conex\xE3o com o MUD terminada")));
@@ -205,12 +240,9 @@ TEST(MudLink, DisconnectOnRequestAndTheMudClosing) {
 
 // ---- lines typed for the MUD -------------------------------------------------
 
-TEST(MudLink, TypedLinesReachTheMud) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao caio = g.usuarioQuadros("Caio");
-  ASSERT_TRUE(recebe(ana, "//Caio chegou\r\n"));
+TEST_F(MudLink, TypedLinesReachTheMud) {
+  inicia();
+  ASSERT_TRUE(entraCaio());
   Conexao lado = liga(ana, falso, {&ana});
 
   ana.envia("olha o mapa\r\n");
@@ -230,8 +262,7 @@ TEST(MudLink, TypedLinesReachTheMud) {
   // None of that was answered to the users.
   ana.envia("/ fim\r\n");
   EXPECT_TRUE(recebe(ana, "/Ana. fim\r\n"));
-  EXPECT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado") +
-                               registro("/Ana. fim")));
+  EXPECT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso) + registro("/Ana. fim")));
 }
 
 // ---- telnet toward the MUD ---------------------------------------------------
@@ -242,10 +273,8 @@ struct CasoNegociacao {
   std::string resposta;
 };
 
-TEST(MudLink, NegotiationRepliesAreByteExact) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
+TEST_F(MudLink, NegotiationRepliesAreByteExact) {
+  inicia();
   Conexao lado = liga(ana, falso, {&ana});
 
   const std::vector<CasoNegociacao> casos = {
@@ -286,10 +315,8 @@ TEST(MudLink, NegotiationRepliesAreByteExact) {
   EXPECT_TRUE(recebe(ana, "fim\r\n"));
 }
 
-TEST(MudLink, EveryOptionIsAcceptedOrRefused) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
+TEST_F(MudLink, EveryOptionIsAcceptedOrRefused) {
+  inicia();
   Conexao lado = liga(ana, falso, {&ana});
   const std::vector<int> aceitas = {1, 3, 5, 6, 24, 31, 32, 33, 34, 36};
   for (int pedido : {WILL, DO}) {
@@ -306,10 +333,8 @@ TEST(MudLink, EveryOptionIsAcceptedOrRefused) {
   }
 }
 
-TEST(MudLink, TelnetBytesInsideTheText) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
+TEST_F(MudLink, TelnetBytesInsideTheText) {
+  inicia();
   Conexao lado = liga(ana, falso, {&ana});
   lado.envia("a" + bytes({IAC, IAC}) + "b\r\n");  // the escaped 255 is not text
   EXPECT_TRUE(recebe(ana, "ab\r\n"));
@@ -334,10 +359,8 @@ struct CasoLinha {
   std::string paraUsuario;
 };
 
-TEST(MudLink, LineEnds) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
+TEST_F(MudLink, LineEnds) {
+  inicia();
   const std::vector<CasoLinha> casos = {
       {"CR LF", "abc\r\n", "abc\r\n"},
       {"LF CR", "abc\n\r", "abc\r\n"},
@@ -360,21 +383,13 @@ TEST(MudLink, LineEnds) {
   }
 }
 
-TEST(MudLink, ColourFilteringPerUser) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");  // filters colours (the default)
-  Conexao bia = g.usuarioTelnet("Bia");
-  ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
-  bia.envia("/c2\r\n");
-  ASSERT_TRUE(recebe(bia, "/c2 N\xE3o filtrando cores\r\n"));
+TEST_F(MudLink, ColourFilteringPerUser) {
+  inicia();  // Ana filters colours (the default)
+  ASSERT_TRUE(entraBia());
+  ASSERT_TRUE(biaSemFiltro());
   Conexao lado = liga(ana, falso, {&ana, &bia});
 
-  struct Caso {
-    const char* descricao;
-    std::string doMud, semFiltro, comFiltro;
-  };
-  const std::vector<Caso> casos = {
+  const std::vector<CasoFiltro> casos = {
       {"colour sequence", kEsc + "[1;31mPerigo" + kEsc + "[0m\r\n", kEsc + "[1;31mPerigo" + kEsc + "[0m\r\n",
        "Perigo\r\n"},
       {"tab and bell", "a\tb\x07" "c\r\n", "a\tb\x07" "c\r\n", "abc\r\n"},
@@ -385,33 +400,21 @@ TEST(MudLink, ColourFilteringPerUser) {
        kEsc + "[" + std::string(27, '1') + "mX\r\n", "X\r\n"},
       {"bytes above 127 are text", "ma\xE7\xE3 \xFF\r\n", "ma\xE7\xE3 \r\n", "ma\xE7\xE3 \r\n"},
   };
-  for (const Caso& c : casos) {
-    lado.envia(c.doMud);
-    EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
-    EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
-  }
+  confereFiltros(lado, casos);
   // The 255 above started a telnet command; what follows is still assembled.
   lado.envia("fim\r\n");
   EXPECT_TRUE(recebe(bia, "fim\r\n"));
   EXPECT_TRUE(recebe(ana, "fim\r\n"));
 }
 
-TEST(MudLink, LongLinesAreCutAt300Bytes) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao bia = g.usuarioTelnet("Bia");
-  ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
-  bia.envia("/c2\r\n");
-  ASSERT_TRUE(recebe(bia, "/c2 N\xE3o filtrando cores\r\n"));
+TEST_F(MudLink, LongLinesAreCutAt300Bytes) {
+  inicia();  // Ana filters colours (the default)
+  ASSERT_TRUE(entraBia());
+  ASSERT_TRUE(biaSemFiltro());
   Conexao lado = liga(ana, falso, {&ana, &bia});
 
-  struct Caso {
-    const char* descricao;
-    std::string doMud, semFiltro, comFiltro;
-  };
   const std::string a298(298, 'a');
-  const std::vector<Caso> casos = {
+  const std::vector<CasoFiltro> casos = {
       {"400 bytes", std::string(400, 'x') + "\r\n", std::string(300, 'x') + "\r\n", std::string(300, 'x') + "\r\n"},
       // Bytes past the stored ones are still counted, so backspaces take
       // those back first.
@@ -424,21 +427,14 @@ TEST(MudLink, LongLinesAreCutAt300Bytes) {
        std::string(296, 'a') + kEsc + "[1;\r\n", std::string(296, 'a') + "\r\n"},
       {"then a short line", "curta\r\n", "curta\r\n", "curta\r\n"},
   };
-  for (const Caso& c : casos) {
-    lado.envia(c.doMud);
-    EXPECT_TRUE(recebe(bia, c.semFiltro)) << c.descricao;
-    EXPECT_TRUE(recebe(ana, c.comFiltro)) << c.descricao;
-  }
+  confereFiltros(lado, casos);
 }
 
-TEST(MudLink, FramedUsersGetRecordsWrappedForTheirWidth) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao caio = g.usuarioQuadros("Caio");
-  ASSERT_TRUE(recebe(ana, "//Caio chegou\r\n"));
+TEST_F(MudLink, FramedUsersGetRecordsWrappedForTheirWidth) {
+  inicia();
+  ASSERT_TRUE(entraCaio());
   Conexao lado = liga(ana, falso, {&ana});
-  EXPECT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado")));
+  EXPECT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso)));
 
   const std::string l62(62, 'l'), l40(40, 'm');
   lado.envia(l62 + " " + l40 + "\r\n");
@@ -462,14 +458,11 @@ TEST(MudLink, FramedUsersGetRecordsWrappedForTheirWidth) {
 
 // ---- lines left unfinished -----------------------------------------------------
 
-TEST(MudLink, PromptArrivesAsALineAfterThreeQuietTicks) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
-  Conexao caio = g.usuarioQuadros("Caio");
-  ASSERT_TRUE(recebe(ana, "//Caio chegou\r\n"));
+TEST_F(MudLink, PromptArrivesAsALineAfterThreeQuietTicks) {
+  inicia();
+  ASSERT_TRUE(entraCaio());
   Conexao lado = liga(ana, falso, {&ana});
-  ASSERT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado")));
+  ASSERT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso)));
   const auto inicio = Relogio::now();
   lado.envia("HP:100> ");
   ana.lePor(300ms);
@@ -486,10 +479,8 @@ TEST(MudLink, PromptArrivesAsALineAfterThreeQuietTicks) {
   EXPECT_TRUE(recebe(ana, "ok\r\n"));
 }
 
-TEST(MudLink, MoreDataRestartsThePromptTimer) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");
+TEST_F(MudLink, MoreDataRestartsThePromptTimer) {
+  inicia();
   Conexao lado = liga(ana, falso, {&ana});
   // A byte every 150 ms for more than a second: never three quiet ticks.
   for (char c : std::string("HP:100> ")) {
@@ -500,20 +491,17 @@ TEST(MudLink, MoreDataRestartsThePromptTimer) {
   EXPECT_TRUE(recebe(ana, "HP:100> \r\n"));
 }
 
-TEST(MudLink, PendingEscapesAloneGoRawToUnfilteredTelnetUsersOnly) {
-  Gateway g;
-  MudFalso falso;
-  Conexao ana = g.usuarioTelnet("Ana");  // telnet, filtering
-  Conexao bia = g.usuarioTelnet("Bia");  // telnet, not filtering
-  Conexao caio = g.usuarioQuadros("Caio");  // framed, not filtering
+TEST_F(MudLink, PendingEscapesAloneGoRawToUnfilteredTelnetUsersOnly) {
+  inicia();                             // Ana: telnet, filtering
+  bia = g().usuarioTelnet("Bia");       // telnet, not filtering
+  caio = g().usuarioQuadros("Caio");    // framed, not filtering
   ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n//Caio chegou\r\n"));
   ASSERT_TRUE(recebe(bia, "//Caio chegou\r\n"));
-  bia.envia("/c2\r\n");
-  ASSERT_TRUE(recebe(bia, "/c2 N\xE3o filtrando cores\r\n"));
+  ASSERT_TRUE(biaSemFiltro());
   caio.envia(quadro("/c2"));
   ASSERT_TRUE(recebe(caio, registro("/c2 N\xE3o filtrando cores")));
   Conexao lado = liga(ana, falso, {&ana, &bia});
-  ASSERT_TRUE(recebe(caio, registro(conectando("127.0.0.1", falso.porta())) + registro("/Conectado")));
+  ASSERT_TRUE(recebe(caio, avisoLigadoEmRegistros(falso)));
 
   lado.envia(" " + kEsc + "[0m");
   // Raw: no line end, no encoding; and only once.

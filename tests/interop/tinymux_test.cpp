@@ -166,13 +166,7 @@ class JogoTinyMux {
 class Relay {
  public:
   explicit Relay(int portaServidor) : servidor_(portaServidor) {
-    escuta_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = enderecoLocal("127.0.0.1", 0);
-    bind(escuta_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(escuta_, 1);
-    socklen_t n = sizeof a;
-    getsockname(escuta_, reinterpret_cast<sockaddr*>(&a), &n);
-    porta_ = ntohs(a.sin_port);
+    escuta_ = escutaLocal(1, &porta_);
     fio_ = std::thread([this] { roda(); });
   }
 
