@@ -217,8 +217,9 @@ void TCliente::comandoMud(char* argumento) {
   conectaMud(endereco, porta);
 }
 
-// `texto` and `digitado` differ only for a UTF-8 user, and never in their
-// ASCII bytes, so either tells the same kind of line.
+// `texto` is `digitado` decoded, for a UTF-8 user. Decoding keeps ASCII and
+// turns the rest into bytes that are neither "/" nor the terminator, so both
+// start with "/" or "//", or are "/" alone, together: either tells the kind.
 void TCliente::textoOuConversa(char* texto, const char* digitado) {
   if (texto[0] != '/') {
     if (mud != nullptr) mud->cEnviaLinha(digitado);

@@ -11,8 +11,10 @@
 //   `tamanho` counts from byte 0, header included, and goes on counting
 //   bytes that no longer fit so the telnet limit of 2048 can be enforced.
 //
-// The line stays as typed, also for a UTF-8 user, whose MUD lines go out
-// in its bytes; only a character split by the cut is closed with "?".
+// The line is kept as typed also for a UTF-8 user, whose lines for the MUD
+// go out in those bytes (comandos.cpp decodes the rest). Two things differ
+// for such a user: a BS erases a whole character, and a character split by
+// the cut is closed with "?".
 #include <sys/socket.h>
 
 #include "gateway/cliente.h"
@@ -65,8 +67,8 @@ bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
       estado = b;
       return true;
     } else if (b == BS || b == DEL) {
-      // A UTF-8 user erases a character, not one of its bytes, where the
-      // bytes are kept to look at.
+      // A UTF-8 user erases a character, not one of its bytes; past the
+      // bytes kept there is nothing to look at, and only the count goes back.
       if ((opcoes & kOpcaoUtf8) && tamanho > kInicioTexto && tamanho <= kUltimaGuardada + 1)
         tamanho = static_cast<uint16_t>(kInicioTexto + inicioUltimo(linha + kInicioTexto, tamanho - kInicioTexto));
       else if (tamanho > kInicioTexto)
