@@ -10,6 +10,8 @@
 
 #include "gateway/mensagens.h"
 #include "text/codifica.h"
+#include "text/formata.h"
+#include "text/utf8.h"
 
 namespace zandor {
 
@@ -20,6 +22,17 @@ bool permiteRemoto = false;
 namespace {
 
 constexpr char kLocal[] = "127.0.0.1";
+
+// A text converted to UTF-8 is built in half the encoder's room, so that
+// even a text of nothing but LFs, each doubled by the telnet encoder, is
+// never cut there, in the middle of a character: only codificaUtf8 cuts,
+// between characters. The longest text the gateway composes, a chat line
+// around a whole typed line, still fits threefold.
+constexpr int kTamanhoUtf8 = (kCapacidadeSaida - 2) / 2;
+constexpr int kMaiorConversa = 1 + (kTamanhoApelido - 1) + 2 + kMaxLinha;  // "/%s. %s"
+
+static_assert(2 * (kTamanhoUtf8 - 1) + 2 <= kCapacidadeSaida);
+static_assert(kMaxBytesUtf8 * kMaiorConversa < kTamanhoUtf8);
 
 }  // namespace
 
@@ -41,6 +54,28 @@ TCliente::~TCliente() {
 }
 
 bool TCliente::cEscreve(const char* texto) {
+  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(texto);
+  char utf8[kTamanhoUtf8];
+  codificaUtf8(utf8, texto, sizeof utf8);
+  return enviaTexto(utf8);
+}
+
+// The MUD's charset is not known. To a UTF-8 user a line that is valid
+// UTF-8 goes unchanged; any other is taken for Windows-1252, which covers
+// Latin-1, and converted. A line cut at its limit may end inside a
+// character: that one becomes "?", rather than send the whole line to the
+// Windows-1252 reading. The cost is a copy and a pass over the line per
+// UTF-8 user.
+bool TCliente::cEscreveMud(const char* linha, bool cortada) {
+  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(linha);
+  char copiada[kMaxLinha + 1];
+  int n = static_cast<int>(copiaLimitada(copiada, linha, sizeof copiada) - copiada);
+  if (cortada) n = fechaCorte(copiada, n);
+  if (ehUtf8(copiada, n)) return enviaTexto(copiada);
+  return cEscreve(linha);
+}
+
+bool TCliente::enviaTexto(const char* texto) {
   char saida[kCapacidadeSaida];
   int n;
   if (protocolo == kProtocoloQuadros)

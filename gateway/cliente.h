@@ -1,9 +1,11 @@
 // TCliente, one user of the gateway, and TEntrada, the listener that admits
 // users. Here are the user record, the list of users, admission with its
-// greeting, and the two ways text reaches users: cEscreve (one user, encoded
-// for that user's protocol) and escreveTodos (every user whose protocol is
-// known). The session's input side, cEvento and cExpira, lives in sessao.cpp;
-// the meaning of a typed line, cInterpreta, in comandos.cpp.
+// greeting, and the ways text reaches users: cEscreve (one user, encoded
+// for that user's protocol, converted to UTF-8 for a user who asked for it)
+// and escreveTodos (every user whose protocol is known) for what the gateway
+// says; cEscreveMud for a line from the MUD. The session's input side,
+// cEvento and cExpira, lives in sessao.cpp; the meaning of a typed line,
+// cInterpreta, in comandos.cpp.
 #pragma once
 
 #include <netinet/in.h>
@@ -34,6 +36,7 @@ inline constexpr int8_t kProtocoloQuadros = 2;
 // opcoes bits
 inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on
 inline constexpr uint8_t kOpcaoC1 = 2;         // "/c1": no rewind (telnet), 240 columns (framed)
+inline constexpr uint8_t kOpcaoUtf8 = 4;       // "/c3": a telnet user who reads and types UTF-8
 
 // etapa
 inline constexpr int8_t kEtapaSaudado = 0;
@@ -55,10 +58,14 @@ class TCliente : public TComunica, public TTempo {
   void cEvento(const char* dados, int32_t n) override;
   void cExpira() override;
 
-  // One typed line: false when the user is leaving.
-  bool cInterpreta(char* texto);
+  // One typed line, as typed: false when the user is leaving.
+  bool cInterpreta(char* digitado);
 
+  // A text the gateway composed, in Windows-1252.
   bool cEscreve(const char* texto);
+  // A line from the MUD, in whatever charset the MUD speaks; `cortada` when
+  // the line was cut at its limit.
+  bool cEscreveMud(const char* linha, bool cortada);
   void cPedeApelido();
 
   TCliente* anterior = nullptr;
@@ -91,12 +98,15 @@ class TCliente : public TComunica, public TTempo {
   bool completaLinha();
   bool despacha(char* texto);
 
+  // A text in the bytes this user reads, encoded for the protocol and queued.
+  bool enviaTexto(const char* texto);
+
   void escolheApelido(const char* texto);
   void comandoMud(char* argumento);
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
-  void textoOuConversa(char* texto);
+  void textoOuConversa(char* texto, const char* digitado);
 };
 
 class TEntrada : public TEscuta {

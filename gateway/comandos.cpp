@@ -5,6 +5,10 @@
 // to the MUD. The command words are tried in the order of kComandos; the
 // first that matches decides, and a line that matches none is chat or MUD
 // text.
+//
+// A UTF-8 user's line is read like everyone's, in Windows-1252: it is
+// decoded first, and the words, the nickname and the chat text come from
+// the decoded copy. Only a line for the MUD keeps the bytes as typed.
 #include <arpa/inet.h>
 
 #include <cstring>
@@ -18,6 +22,7 @@
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
+#include "text/utf8.h"
 
 namespace zandor {
 
@@ -28,7 +33,7 @@ constexpr int kTamanhoConversa = 500;  // chat lines
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
-enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, Con, Mud };
+enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud };
 
 struct TComando {
   const char* palavra;
@@ -49,6 +54,7 @@ constexpr TComando kComandos[] = {
     {"/quem", false, false, Acao::Quem},
     {"/c1", false, false, Acao::C1},
     {"/c2", false, false, Acao::C2},
+    {"/c3", false, true, Acao::C3},
     {"/con", true, false, Acao::Con},
     {"/mud", true, false, Acao::Mud},
 };
@@ -71,14 +77,20 @@ char* separaPalavra(char* texto) {
 
 }  // namespace
 
-bool TCliente::cInterpreta(char* texto) {
+bool TCliente::cInterpreta(char* digitado) {
+  char decodificado[kMaxLinha + 1];  // never longer than the line as typed
+  char* texto = digitado;
+  if (opcoes & kOpcaoUtf8) {
+    decodificaUtf8(decodificado, digitado, sizeof decodificado);
+    texto = decodificado;
+  }
   const TComando* comando = procuraComando(texto);
   if (etapa < kEtapaNomeado && (comando == nullptr || !comando->semApelido)) {
     escolheApelido(texto);
     return true;
   }
   if (comando == nullptr) {
-    textoOuConversa(texto);
+    textoOuConversa(texto, digitado);
     return true;
   }
   // A word that takes an argument matched as a first word of its own length.
@@ -117,6 +129,12 @@ bool TCliente::cInterpreta(char* texto) {
     case Acao::C2:
       opcoes ^= kOpcaoSemFiltro;
       cEscreve((opcoes & kOpcaoSemFiltro) ? msg::kC2NaoFiltrando : msg::kC2Filtrando);
+      break;
+    case Acao::C3:
+      // The framed client is a Windows-1252 client, and its wrapping counts
+      // bytes: it stays as it is. The answer comes in the new charset.
+      if (protocolo == kProtocoloTelnet) opcoes ^= kOpcaoUtf8;
+      cEscreve((opcoes & kOpcaoUtf8) ? msg::kC3Utf8 : msg::kC3Windows);
       break;
     case Acao::Con:
       permiteEndereco(pulaBrancos(argumento));
@@ -199,13 +217,16 @@ void TCliente::comandoMud(char* argumento) {
   conectaMud(endereco, porta);
 }
 
-void TCliente::textoOuConversa(char* texto) {
+// `texto` is `digitado` decoded, for a UTF-8 user. Decoding keeps ASCII and
+// turns the rest into bytes that are neither "/" nor the terminator, so both
+// start with "/" or "//", or are "/" alone, together: either tells the kind.
+void TCliente::textoOuConversa(char* texto, const char* digitado) {
   if (texto[0] != '/') {
-    if (mud != nullptr) mud->cEnviaLinha(texto);
+    if (mud != nullptr) mud->cEnviaLinha(digitado);
   } else if (texto[1] == '\0') {
     if (mud != nullptr) mud->cEnviaLinha("");
   } else if (texto[1] == '/') {
-    if (mud != nullptr) mud->cEnviaLinha(texto + 1);
+    if (mud != nullptr) mud->cEnviaLinha(digitado + 1);
   } else {
     char conversa[kTamanhoConversa];
     formata(conversa, sizeof conversa, msg::kChat, apelido, pulaBrancos(texto + 1));

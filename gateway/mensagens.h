@@ -34,6 +34,8 @@ inline constexpr char kC1Corta240[] = "/c1 Cortando texto em 240 colunas";
 inline constexpr char kC1Corta80[] = "/c1 Cortando texto em 80 colunas";
 inline constexpr char kC2NaoFiltrando[] = "/c2 N\xE3o filtrando cores";
 inline constexpr char kC2Filtrando[] = "/c2 Filtrando cores";
+inline constexpr char kC3Utf8[] = "/c3 Usando UTF-8";
+inline constexpr char kC3Windows[] = "/c3 Usando Windows-1252";
 
 // Remote admission.
 inline constexpr char kConAceitando[] = "/con: Aceitando uma conex\xE3o de %s";

@@ -173,13 +173,14 @@ void TMud::byteTexto(unsigned char b) {
 
 void TMud::cEntrega() {
   const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
+  const bool cortada = contagem > kMaxLinhaMud;
   texto[n] = '\0';
   contagem = 0;
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto, cortada);
   filtra(texto);
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
+    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto, cortada);
 }
 
 // Three ticks without data: a prompt, most likely. Text with something

@@ -10,12 +10,18 @@
 //   +-----+-----+-----+-------------------------------------+----+
 //   `tamanho` counts from byte 0, header included, and goes on counting
 //   bytes that no longer fit so the telnet limit of 2048 can be enforced.
+//
+// The line is kept as typed also for a UTF-8 user, whose lines for the MUD
+// go out in those bytes (comandos.cpp decodes the rest). Two things differ
+// for such a user: a BS erases a whole character, and a character split by
+// the cut is closed with "?".
 #include <sys/socket.h>
 
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
 #include "text/brancos.h"
 #include "text/telnet.h"
+#include "text/utf8.h"
 
 namespace zandor {
 
@@ -61,7 +67,12 @@ bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
       estado = b;
       return true;
     } else if (b == BS || b == DEL) {
-      if (tamanho > kInicioTexto) --tamanho;
+      // A UTF-8 user erases a character, not one of its bytes; past the
+      // bytes kept there is nothing to look at, and only the count goes back.
+      if ((opcoes & kOpcaoUtf8) && tamanho > kInicioTexto && tamanho <= kUltimaGuardada + 1)
+        tamanho = static_cast<uint16_t>(kInicioTexto + inicioUltimo(linha + kInicioTexto, tamanho - kInicioTexto));
+      else if (tamanho > kInicioTexto)
+        --tamanho;
     } else if (b == 0) {
       // dropped
     } else if (tamanho <= kUltimaGuardada) {
@@ -123,6 +134,7 @@ void TCliente::cEvento(const char* dados, int32_t n) {
 
 bool TCliente::completaLinha() {
   linha[tamanho > kCorteTexto - 1 ? kCorteTexto : tamanho] = '\0';
+  if ((opcoes & kOpcaoUtf8) && tamanho > kCorteTexto) fechaCorte(linha + kInicioTexto, kMaxLinha);
   tamanho = 0;
   if (protocolo != kProtocoloDesconhecido) cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
   char* texto = linha + kInicioTexto;

@@ -122,12 +122,15 @@ class Alocacao : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(clientes, nullptr);
     ASSERT_EQ(mud, nullptr);
-    // Ana keeps colours filtered, Bia turned filtering off, Caio is framed.
+    // Ana keeps colours filtered, Bia turned filtering off, Caio is framed,
+    // João reads and types UTF-8.
     entra(ana_, {"\r\n", "Ana\r\n"});
     entra(bia_, {"\r\n", "Bia\r\n", "/c2\r\n"});
     entra(caio_, {"orvalho\r\n", quadro("Caio")});
+    entra(joao_, {"\r\n", "/c3\r\n", "Jo\xC3\xA3o\r\n"});
     ASSERT_EQ(bia_.sessao->opcoes & kOpcaoSemFiltro, kOpcaoSemFiltro);
     ASSERT_EQ(caio_.sessao->protocolo, kProtocoloQuadros);
+    ASSERT_EQ(joao_.sessao->opcoes & kOpcaoUtf8, kOpcaoUtf8);
 
     int par[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
@@ -138,7 +141,7 @@ class Alocacao : public ::testing::Test {
 
   void TearDown() override {
     contando = false;
-    for (Usuario* u : {&ana_, &bia_, &caio_}) {
+    for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) {
       delete u->sessao;
       close(u->par);
     }
@@ -158,12 +161,12 @@ class Alocacao : public ::testing::Test {
     for (const std::string& l : linhas) u.sessao->cEvento(l.data(), static_cast<int32_t>(l.size()));
     ASSERT_EQ(u.sessao->etapa, kEtapaNomeado);
     descarregaTodos();
-    for (Usuario* v : {&ana_, &bia_, &caio_}) v->recebido.n = 0;
+    for (Usuario* v : {&ana_, &bia_, &caio_, &joao_}) v->recebido.n = 0;
   }
 
   // The loop's flush, and the far ends read into their arrays.
   void descarregaTodos() {
-    for (Usuario* u : {&ana_, &bia_, &caio_}) {
+    for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) {
       if (u->sessao == nullptr) continue;
       u->sessao->cDescarrega();
       u->recebido.le(u->par);
@@ -191,7 +194,7 @@ class Alocacao : public ::testing::Test {
     }
   }
 
-  Usuario ana_, bia_, caio_;
+  Usuario ana_, bia_, caio_, joao_;
   int parMud_ = -1;
   Recebido paraMud_;
 };
@@ -210,14 +213,17 @@ TEST_F(Alocacao, CountingSeesAConnectionBeingMade) {
   EXPECT_GT(profundidade, 0);
 }
 
-// A MUD line with colours and a negotiation request, and a prompt that only
-// the timer delivers, reach all three users without an allocation.
+// A MUD line with colours and a negotiation request, a line in UTF-8, and a
+// prompt that only the timer delivers, reach every user without an
+// allocation; the UTF-8 user has the first converted and the second checked.
 TEST_F(Alocacao, MudLineToEveryUser) {
   const std::string linha = "\xFF\xFD\x1F\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n";
+  const std::string linhaUtf8 = "Ol\xC3\xA1 de novo\r\n";
   const std::string prompt = "PV 20> ";
   comeca();
   for (int i = 0; i < 20; ++i) {
     mud->cEvento(linha.data(), static_cast<int32_t>(linha.size()));
+    mud->cEvento(linhaUtf8.data(), static_cast<int32_t>(linhaUtf8.size()));
     descarregaTodos();
   }
   mud->cEvento(prompt.data(), static_cast<int32_t>(prompt.size()));
@@ -226,25 +232,34 @@ TEST_F(Alocacao, MudLineToEveryUser) {
   para();
   confereNada();
 
-  std::string ana, bia, caio;
+  std::string ana, bia, caio, joao;
   for (int i = 0; i < 20; ++i) {
-    ana += "Ol\xE1, aventureiro!\r\n";
-    bia += "\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n";
-    caio += quadro("Ol\xE1, aventureiro!");
+    ana += "Ol\xE1, aventureiro!\r\n" + linhaUtf8;
+    bia += "\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n" + linhaUtf8;
+    caio += quadro("Ol\xE1, aventureiro!") + quadro("Ol\xC3\xA1 de novo");
+    joao += "Ol\xC3\xA1, aventureiro!\r\n" + linhaUtf8;
   }
   EXPECT_EQ(ana_.recebido.texto(), ana + "PV 20> \r\n");
   EXPECT_EQ(bia_.recebido.texto(), bia + "PV 20> \r\n");
   EXPECT_EQ(caio_.recebido.texto(), caio + quadro("PV 20> "));
+  EXPECT_EQ(joao_.recebido.texto(), joao + "PV 20> \r\n");
   EXPECT_EQ(paraMud_.n, 20 * (3 + 9));  // WILL NAWS and the window size, each time
 }
 
 // Typed lines of named users: a chat line, "/quem", a line for the MUD, in
-// both protocols.
+// both protocols and from the UTF-8 user, whose lines are decoded first.
 TEST_F(Alocacao, TypedLinesOfNamedUsers) {
   const std::vector<std::pair<Usuario*, std::string>> linhas = {
-      {&ana_, "/Ol\xE1 a todos\r\n"}, {&ana_, "/quem\r\n"},   {&ana_, "olhar\r\n"},
-      {&caio_, quadro("/oi")},         {&caio_, quadro("/quem")}, {&caio_, quadro("norte")},
-      {&bia_, "sul\r\n"}};
+      {&ana_, "/Ol\xE1 a todos\r\n"},
+      {&ana_, "/quem\r\n"},
+      {&ana_, "olhar\r\n"},
+      {&caio_, quadro("/oi")},
+      {&caio_, quadro("/quem")},
+      {&caio_, quadro("norte")},
+      {&bia_, "sul\r\n"},
+      {&joao_, "/ol\xC3\xA1 \xCF\x80\r\n"},
+      {&joao_, "/qu\xC3\xA9m\r\n"},
+      {&joao_, "dizer ol\xC3\xA1\r\n"}};
   comeca();
   for (int vez = 0; vez < 10; ++vez)
     for (const auto& [u, l] : linhas) {
@@ -255,12 +270,14 @@ TEST_F(Alocacao, TypedLinesOfNamedUsers) {
   confereNada();
 
   std::string paraMud;
-  for (int vez = 0; vez < 10; ++vez) paraMud += "olhar\r\nnorte\r\nsul\r\n";
+  for (int vez = 0; vez < 10; ++vez) paraMud += "olhar\r\nnorte\r\nsul\r\ndizer ol\xC3\xA1\r\n";
   EXPECT_EQ(paraMud_.texto(), paraMud);
   const std::string bia = bia_.recebido.texto();
-  EXPECT_NE(bia.find("/Ana. Ol\xE1 a todos\r\n/Caio. oi\r\n"), std::string::npos);
-  EXPECT_NE(ana_.recebido.texto().find("/Usu\xE1rios\r\nCaio\r\nBia\r\nAna\r\n"), std::string::npos);
-  EXPECT_NE(caio_.recebido.texto().find(quadro("/Usu\xE1rios") + quadro("Caio")), std::string::npos);
+  EXPECT_NE(bia.find("/Ana. Ol\xE1 a todos\r\n/Caio. oi\r\n/Jo\xE3o. ol\xE1 ?\r\n"), std::string::npos);
+  EXPECT_NE(ana_.recebido.texto().find("/Usu\xE1rios\r\nJo\xE3o\r\nCaio\r\nBia\r\nAna\r\n"), std::string::npos);
+  EXPECT_NE(caio_.recebido.texto().find(quadro("/Usu\xE1rios") + quadro("Jo\xE3o") + quadro("Caio")), std::string::npos);
+  EXPECT_NE(joao_.recebido.texto().find("/Jo\xC3\xA3o. ol\xC3\xA1 ?\r\n/Usu\xC3\xA1rios\r\nJo\xC3\xA3o\r\nCaio\r\n"),
+            std::string::npos);
 }
 
 // Passes of the loop while a user types and the MUD answers: reading,
@@ -282,7 +299,7 @@ TEST_F(Alocacao, LoopPassesWithTraffic) {
     send(ana_.par, doUsuario.data(), doUsuario.size(), 0);
     send(parMud_, doMud.data(), doMud.size(), 0);
     for (int passo = 0; passo < 3; ++passo) cPasso();
-    for (Usuario* u : {&ana_, &bia_, &caio_}) u->recebido.le(u->par);
+    for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) u->recebido.le(u->par);
     paraMud_.le(parMud_);
   }
   para();
@@ -296,6 +313,7 @@ TEST_F(Alocacao, LoopPassesWithTraffic) {
     paraMud += doUsuario;
   }
   EXPECT_EQ(ana_.recebido.texto(), ana);
+  EXPECT_EQ(joao_.recebido.texto(), ana);
   EXPECT_EQ(paraMud_.texto(), paraMud);
 }
 

@@ -114,7 +114,7 @@ TEST_F(Comandos, CommandWordsFoldCaseAndAccentsAndTheFirstMatchDecides) {
       {"/c1 x", "/Ana. c1 x\r\n", true},
       {"/c2", "/c2 N\xE3o filtrando cores\r\n", false},
       {"/C2  ", "/c2 Filtrando cores\r\n", false},
-      {"/c3", "/Ana. c3\r\n", true},
+      {"/c3 x", "/Ana. c3 x\r\n", true},
       {"/conx 127.0.0.2", "/Ana. conx 127.0.0.2\r\n", true},
       {"/con1.2.3.4", "/Ana. con1.2.3.4\r\n", true},
       {"/mudx", "/Ana. mudx\r\n", true},

@@ -1,6 +1,7 @@
 // Bytes from a MUD into the link: negotiation, escape sequences, line
 // assembly, the prompt timer, and delivery to a filtering telnet user, a
-// telnet user who keeps colours and a framed user.
+// telnet user who keeps colours (either of them reading UTF-8) and a framed
+// user.
 #include "apoio_fuzz.h"
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
@@ -27,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   usuarios[0]->protocolo = kProtocoloTelnet;
   usuarios[1]->protocolo = kProtocoloTelnet;
   usuarios[1]->opcoes = kOpcaoSemFiltro;
+  if (modo & 4) usuarios[0]->opcoes |= kOpcaoUtf8;
+  if (modo & 8) usuarios[1]->opcoes |= kOpcaoUtf8;
   usuarios[2]->protocolo = kProtocoloQuadros;
   usuarios[2]->opcoes = modo & (kOpcaoSemFiltro | kOpcaoC1);
 

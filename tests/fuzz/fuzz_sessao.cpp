@@ -1,5 +1,6 @@
 // Bytes from a user into a session: detection, both decoders, the hold, the
-// stage timers and every command. The network is sealed off: connect and
+// stage timers and every command, from a Windows-1252 or a UTF-8 user to a
+// watcher of either charset. The network is sealed off: connect and
 // name resolution always fail here, so "/mud" can never reach anything, and
 // "/terminar" ends the input instead of the process.
 #include <netdb.h>
@@ -46,11 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   fuzz::Fluxo fluxo(dados, tamanho);
   const uint8_t modo = fluxo.byte();
 
-  // A named framed user who watches broadcasts, and the user under test.
+  // A named user who watches broadcasts (framed, or telnet in UTF-8), and
+  // the user under test.
   fuzz::Par parObservador, parUsuario;
   auto* observador = new TCliente;
   observador->soqueteSaida = observador->soqueteEntrada = parObservador.fd[0];
   observador->protocolo = kProtocoloQuadros;
+  if (modo & 4) {
+    observador->protocolo = kProtocoloTelnet;
+    observador->opcoes = kOpcaoUtf8;
+  }
   observador->etapa = kEtapaNomeado;
   copia(observador->apelido, "Olho");
 
@@ -60,6 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   if (modo & 1) usuario->opcoes = kOpcaoC1;
 
   try {
+    // The user under test turns UTF-8 on before anything else is typed.
+    if (modo & 2) {
+      static constexpr char kUtf8[] = "\r\n/c3\r\n";
+      usuario->cEvento(kUtf8, sizeof kUtf8 - 1);
+    }
     while (!fluxo.vazio() && vivo(usuario)) {
       const uint8_t controle = fluxo.byte();
       size_t n;
