@@ -15,11 +15,7 @@
 
 namespace zandor {
 
-TComunica* cabeca[kNiveis];
-TComunica* cauda[kNiveis];
-TComunica* seguinte[kNiveis];
-TComunica* corrente[kNiveis];
-int8_t nivelCorrente = kNivelNenhum;
+TNiveis niveis;
 int32_t lote = 0;
 
 const char kErroNivel[] = "[TComunica] Erro: cEnvia() foi chamado de cEvento() de menor n\xEDvel";
@@ -37,57 +33,19 @@ inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK 
 TVigia::TVigia(TComunica* objeto) : alvo(objeto), externa(vigias) { vigias = this; }
 TVigia::~TVigia() { vigias = externa; }
 
-// ---- level lists -----------------------------------------------------------
-
-void TComunica::ligaCabeca(int n) {
-  nivel = static_cast<uint8_t>(n);
-  anteriorNivel = nullptr;
-  proximoNivel = cabeca[n];
-  if (cabeca[n] != nullptr)
-    cabeca[n]->anteriorNivel = this;
-  else
-    cauda[n] = this;
-  cabeca[n] = this;
-}
-
-void TComunica::ligaCauda(int n) {
-  nivel = static_cast<uint8_t>(n);
-  proximoNivel = nullptr;
-  anteriorNivel = cauda[n];
-  if (cauda[n] != nullptr)
-    cauda[n]->proximoNivel = this;
-  else
-    cabeca[n] = this;
-  cauda[n] = this;
-}
-
-void TComunica::desligaNivel() {
-  if (anteriorNivel != nullptr)
-    anteriorNivel->proximoNivel = proximoNivel;
-  else
-    cabeca[nivel] = proximoNivel;
-  if (proximoNivel != nullptr)
-    proximoNivel->anteriorNivel = anteriorNivel;
-  else
-    cauda[nivel] = anteriorNivel;
-  anteriorNivel = proximoNivel = nullptr;
-}
-
 // ---- life ------------------------------------------------------------------
 
 TComunica::TComunica() {
-  ligaCabeca(kNivelNormal);
+  niveis[kNivelNormal].poeCabeca(this);
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
 }
 
 TComunica::~TComunica() {
-  if (corrente[nivel] == this) corrente[nivel] = nullptr;
-  if (seguinte[nivel] == this) seguinte[nivel] = proximoNivel;
   for (TVigia* v = vigias; v != nullptr; v = v->externa)
     if (v->alvo == this) v->alvo = nullptr;
   cFecha(true);
-  desligaNivel();
+  niveis[nivel].tira(this);
 }
 
 void TComunica::cEvento(const char*, int32_t) {}
@@ -98,7 +56,7 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
   if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
   if (n == 0) return true;
   if (n >= kTamanhoAnel) return false;
-  if (modo <= 3 && modo > nivelCorrente) {
+  if (modo <= 3 && modo > niveis.nivelCorrente) {
     std::puts(kErroNivel);
     std::fflush(stdout);
     return false;
@@ -136,14 +94,13 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
 bool TComunica::envioBloqueado() {
   TVigia vida(this);
   const int meuModo = modo;
-  corrente[meuModo] = this;
   for (;;) {
     if (cDescarrega()) return true;
     if (soqueteSaida < 0) return false;
     TConjunto escritaSet, leituraSet;
     escritaSet.poe(soqueteSaida);
     for (int i = 0; i < meuModo; ++i)
-      for (TComunica* p = cabeca[i]; p != nullptr; p = p->proximoNivel) leituraSet.poe(p->soqueteEntrada);
+      for (TComunica* p = niveis[i].cabeca; p != nullptr; p = p->proximoNivel) leituraSet.poe(p->soqueteEntrada);
     espera(&leituraSet, &escritaSet, -1);
     if (escritaSet.tem(soqueteSaida)) continue;
     cRecebe(&leituraSet, meuModo);
@@ -227,9 +184,9 @@ void TComunica::cFecha(bool descarregar) {
 void TComunica::cMuda(int modoPedido, int nivelPedido) {
   if (static_cast<uint8_t>(modoPedido) <= kModoRetido) modo = static_cast<uint8_t>(modoPedido);
   if (nivelPedido == nivel || nivelPedido < 0 || nivelPedido >= kNiveis) return;
-  if (seguinte[nivel] == this) seguinte[nivel] = proximoNivel;
-  desligaNivel();
-  ligaCauda(nivelPedido);
+  niveis[nivel].tira(this);
+  niveis[nivelPedido].poeCauda(this);
+  nivel = static_cast<uint8_t>(nivelPedido);
 }
 
 void TComunica::cRepete() {

@@ -29,6 +29,8 @@
 
 #include <cstdint>
 
+#include "framework/lista.h"
+
 namespace zandor {
 
 inline constexpr int kTamanhoAnel = 2048;
@@ -80,9 +82,6 @@ class TComunica {
 
  private:
   friend struct TVigia;
-  void ligaCauda(int n);
-  void ligaCabeca(int n);
-  void desligaNivel();
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
   bool envioBloqueado();
@@ -96,6 +95,10 @@ class TComunica {
   int32_t carimbo = 0;
   TComunica* anteriorNivel = nullptr;
   TComunica* proximoNivel = nullptr;
+
+ public:
+  // One level list, linked through anteriorNivel and proximoNivel.
+  using TNivel = TLista<TComunica, &TComunica::anteriorNivel, &TComunica::proximoNivel>;
 };
 
 // A watch on one object for the length of a callback. The destructor clears
@@ -114,13 +117,32 @@ struct TVigia {
   TVigia* externa;
 };
 
-// Framework state shared with the event loop.
-extern TComunica* cabeca[kNiveis];
-extern TComunica* cauda[kNiveis];
-extern TComunica* seguinte[kNiveis];  // next object of a dispatch per level
-extern TComunica* corrente[kNiveis];  // whose turn it is in the receive dispatch
-extern int8_t nivelCorrente;          // level being dispatched; 6 when none
-extern int32_t lote;                  // batch counter read by the marks
+// The framework's state shared with the event loop: the six level lists,
+// each with the cursors of its walk, and the level being dispatched. Objects
+// join and leave the lists only through TNivel, which keeps a running walk
+// valid; a walk that calls into the objects goes only through despacha.
+struct TNiveis {
+  TComunica::TNivel lista[kNiveis];
+  int8_t nivelCorrente = kNivelNenhum;  // level being dispatched; 6 when none
+
+  TComunica::TNivel& operator[](int n) { return lista[n]; }
+
+  // The dispatch over levels 0 to ate - 1, in that order: each level's walk
+  // runs with nivelCorrente naming the level, and nivelCorrente is back to
+  // its earlier value afterwards, so dispatches nest.
+  template <class F>
+  void despacha(int ate, F&& visita) {
+    const int8_t salvo = nivelCorrente;
+    for (int i = 0; i < ate && i < kNiveis; ++i) {
+      nivelCorrente = static_cast<int8_t>(i);
+      lista[i].percorre(visita);
+    }
+    nivelCorrente = salvo;
+  }
+};
+
+extern TNiveis niveis;
+extern int32_t lote;  // batch counter read by the marks
 
 // Turns Nagle's algorithm off on a connected TCP socket. The loop already
 // gathers each connection's output into one send per pass, so Nagle could

@@ -12,9 +12,7 @@
 
 namespace zandor {
 
-TEscuta* escutas = nullptr;
-TEscuta* escutaCorrente = nullptr;
-TEscuta* escutaSeguinte = nullptr;
+TEscuta::TEscutas escutas;
 
 namespace {
 
@@ -22,21 +20,11 @@ char erroEscuta[kTamanhoErroEscuta];
 
 }  // namespace
 
-TEscuta::TEscuta() {
-  proximaEscuta = escutas;
-  if (escutas != nullptr) escutas->anteriorEscuta = this;
-  escutas = this;
-}
+TEscuta::TEscuta() { escutas.poeCabeca(this); }
 
 TEscuta::~TEscuta() {
   if (soquete >= 0) close(soquete);
-  if (escutaCorrente == this) escutaCorrente = nullptr;
-  if (escutaSeguinte == this) escutaSeguinte = proximaEscuta;
-  if (anteriorEscuta != nullptr)
-    anteriorEscuta->proximaEscuta = proximaEscuta;
-  else
-    escutas = proximaEscuta;
-  if (proximaEscuta != nullptr) proximaEscuta->anteriorEscuta = anteriorEscuta;
+  escutas.tira(this);
 }
 
 const char* TEscuta::cAbre(uint16_t* porta) {
@@ -79,14 +67,12 @@ void TEscuta::cDesliga() {
 void TEscuta::cConecta(int s, const sockaddr_in*) { close(s); }
 
 void cAceita(bool ligado) {
-  for (TEscuta* e = escutas; e != nullptr; e = e->proximaEscuta) e->aceitando = ligado;
+  for (TEscuta* e = escutas.cabeca; e != nullptr; e = e->cProxima()) e->aceitando = ligado;
 }
 
 void cAtende(const TConjunto* prontos) {
-  for (TEscuta* e = escutas; e != nullptr; e = escutaSeguinte) {
-    escutaSeguinte = e->proximaEscuta;
-    if (e->soquete < 0 || !prontos->tem(e->soquete)) continue;
-    escutaCorrente = e;
+  escutas.percorre([prontos](TEscuta* e) {
+    if (e->soquete < 0 || !prontos->tem(e->soquete)) return;
     while (e->aceitando && e->soquete >= 0) {
       sockaddr_in par{};
       socklen_t tamanho = sizeof par;
@@ -97,10 +83,9 @@ void cAtende(const TConjunto* prontos) {
       setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kBufferRecepcao, sizeof kBufferRecepcao);
       setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kBufferEnvio, sizeof kBufferEnvio);
       e->cConecta(s, &par);
-      if (escutaCorrente == nullptr) break;  // destroyed inside cConecta
+      if (escutas.corrente == nullptr) break;  // destroyed inside cConecta
     }
-    escutaCorrente = nullptr;
-  }
+  });
 }
 
 }  // namespace zandor

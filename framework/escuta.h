@@ -4,13 +4,15 @@
 // to a new connection object or closes it.
 //
 // All listeners stand on one list, newest first. A listener may be destroyed
-// from inside any cConecta, its own or another's: the two cursors
-// `escutaCorrente` and `escutaSeguinte` keep the accept dispatch valid.
+// from inside any cConecta, its own or another's: the list's two cursors,
+// `escutas.corrente` and `escutas.seguinte`, keep the accept dispatch valid.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstdint>
+
+#include "framework/lista.h"
 
 namespace zandor {
 
@@ -50,15 +52,16 @@ class TEscuta {
   int soquete = -1;
 
  private:
-  friend void cAtende(const TConjunto* prontos);
-  friend void cAceita(bool ligado);
   TEscuta* anteriorEscuta = nullptr;
   TEscuta* proximaEscuta = nullptr;
+
+ public:
+  using TEscutas = TLista<TEscuta, &TEscuta::anteriorEscuta, &TEscuta::proximaEscuta>;
 };
 
-extern TEscuta* escutas;          // every listener, newest first
-extern TEscuta* escutaCorrente;   // the one the accept dispatch is serving
-extern TEscuta* escutaSeguinte;   // the one it visits next
+// Every listener, newest first. `corrente` is the one the accept dispatch is
+// serving, `seguinte` the one it visits next.
+extern TEscuta::TEscutas escutas;
 
 // Sets `aceitando` of every listener.
 void cAceita(bool ligado);

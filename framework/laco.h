@@ -33,8 +33,8 @@ void cExecuta();
 void cEncerra();
 // One pass of the loop; cExecuta's body, open to tests.
 void cPasso();
-// The receive dispatch over levels 0 to niveis - 1.
-void cRecebe(const TConjunto* prontos, int niveis);
+// The receive dispatch over levels 0 to ate - 1.
+void cRecebe(const TConjunto* prontos, int ate);
 
 // The tick now, low 16 bits, from the clock seam.
 uint16_t tickAgora();

@@ -21,24 +21,16 @@ namespace {
 
 constexpr char kLocal[] = "127.0.0.1";
 
+using Usuarios = TElos<TCliente, &TCliente::anterior, &TCliente::proximo>;
+
 }  // namespace
 
-TCliente::TCliente() {
-  proximo = clientes;
-  if (clientes != nullptr) clientes->anterior = this;
-  clientes = this;
-}
+TCliente::TCliente() { Usuarios::poeCabeca(clientes, this); }
 
 // Leaves the user list first, so no walk made after this meets the user;
 // then the timer is disarmed and the connection flushed once and closed by
 // the base destructors, in that order.
-TCliente::~TCliente() {
-  if (anterior != nullptr)
-    anterior->proximo = proximo;
-  else
-    clientes = proximo;
-  if (proximo != nullptr) proximo->anterior = anterior;
-}
+TCliente::~TCliente() { Usuarios::tira(clientes, this); }
 
 bool TCliente::cEscreve(const char* texto) {
   char saida[kCapacidadeSaida];

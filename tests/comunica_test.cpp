@@ -77,9 +77,9 @@ void parTcp(int par[2]) {
 class Comunica : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(cabeca[i], nullptr) << "level " << i << " left populated";
+    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(niveis[i].cabeca, nullptr) << "level " << i << " left populated";
     ASSERT_EQ(lote, 0);
-    ASSERT_EQ(nivelCorrente, kNivelNenhum);
+    ASSERT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
   void TearDown() override {
     gancho = nullptr;
@@ -88,7 +88,7 @@ class Comunica : public ::testing::Test {
       if (fd >= 0) close(fd);
     registro.clear();
     lote = 0;
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(cabeca[i], nullptr);
+    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(niveis[i].cabeca, nullptr);
   }
 
   // A new object whose socket is one end of a fresh pair; returns our end.
@@ -276,7 +276,7 @@ TEST_P(NivelChamador, BlockingSendFromALowerLevelIsRefused) {
   EXPECT_EQ(saida, caso.recusa ? "[TComunica] Erro: cEnvia() foi chamado de cEvento() de menor n\xEDvel\n" : "");
   EXPECT_TRUE(alvo->cDescarrega());
   EXPECT_EQ(le(parAlvo), caso.recusa ? "" : "x");
-  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+  EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
 }
 
 INSTANTIATE_TEST_SUITE_P(Comunica, NivelChamador,
@@ -313,7 +313,7 @@ TEST_F(Comunica, BlockedSendServesOnlyLowerLevels) {
 
   EXPECT_TRUE(b->cEnvia(y.data(), 100));
   EXPECT_EQ(registro, (std::vector<std::string>{"A:!", "L1:!"}));
-  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+  EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   EXPECT_TRUE(b->cDescarrega());
   lido += le(parB);
   EXPECT_TRUE(lido == recheio + x + y) << lido.size() << " bytes read";
@@ -487,7 +487,7 @@ TEST_P(Muda, ModeAndLevel) {
   w->cMuda(kModoNormal, 2);
   Ponta* y = new Ponta("Y");
   Ponta* x = new Ponta("X");
-  ASSERT_EQ(cabeca[kNivelNormal], x) << "new objects go to the head of level 4";
+  ASSERT_EQ(niveis[kNivelNormal].cabeca, x) << "new objects go to the head of level 4";
   ASSERT_EQ(x->cProximo(), y);
 
   x->cMuda(caso.modo, caso.nivel);
@@ -495,17 +495,17 @@ TEST_P(Muda, ModeAndLevel) {
   EXPECT_EQ(x->cNivel(), caso.nivelDepois);
   if (caso.nivelDepois == 2) {
     // Appended at the tail, and gone from level 4.
-    EXPECT_EQ(cabeca[2], w);
+    EXPECT_EQ(niveis[2].cabeca, w);
     EXPECT_EQ(w->cProximo(), x);
-    EXPECT_EQ(cauda[2], x);
-    EXPECT_EQ(cabeca[kNivelNormal], y);
-    EXPECT_EQ(cauda[kNivelNormal], y);
+    EXPECT_EQ(niveis[2].cauda, x);
+    EXPECT_EQ(niveis[kNivelNormal].cabeca, y);
+    EXPECT_EQ(niveis[kNivelNormal].cauda, y);
     EXPECT_EQ(y->cProximo(), nullptr);
   } else {
-    EXPECT_EQ(cabeca[kNivelNormal], x);
+    EXPECT_EQ(niveis[kNivelNormal].cabeca, x);
     EXPECT_EQ(x->cProximo(), y);
-    EXPECT_EQ(cabeca[2], w);
-    EXPECT_EQ(cauda[2], w);
+    EXPECT_EQ(niveis[2].cabeca, w);
+    EXPECT_EQ(niveis[2].cauda, w);
   }
 }
 
@@ -562,7 +562,7 @@ TEST_P(Fecha, ClosesBothSocketsAfterAtMostOneFlush) {
     for (int i = 0; i < kMarcas; ++i) EXPECT_EQ(p->cMarca(i), -1);
     EXPECT_FALSE(p->fechar);
     EXPECT_EQ(p->cModo(), caso.modo);
-    EXPECT_EQ(cabeca[3], p);
+    EXPECT_EQ(niveis[3].cabeca, p);
   }
   EXPECT_EQ(le(parSaida), caso.entrega ? "pendente" : "");
   char c;

@@ -75,12 +75,12 @@ uint16_t abre(Ouvinte* o) {
 
 class Escuta : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(escutas, nullptr) << "a listener was left behind"; }
+  void SetUp() override { ASSERT_EQ(escutas.cabeca, nullptr) << "a listener was left behind"; }
   void TearDown() override {
     while (!ouvintes.empty()) delete *ouvintes.begin();
     for (int c : clientes_) close(c);
     entregues.clear();
-    EXPECT_EQ(escutas, nullptr);
+    EXPECT_EQ(escutas.cabeca, nullptr);
   }
 
   // Connects from loopback; returns the client's own port, -1 when refused.
@@ -104,7 +104,7 @@ class Escuta : public ::testing::Test {
     TConjunto conjunto;
     for (Ouvinte* o : prontos) conjunto.poe(o->soquete);
     cAtende(&conjunto);
-    EXPECT_EQ(escutaCorrente, nullptr);
+    EXPECT_EQ(escutas.corrente, nullptr);
   }
 
   std::vector<int> clientes_;
@@ -181,7 +181,7 @@ TEST_F(Escuta, OpenAgainAndDisconnect) {
   o->cDesliga();
   EXPECT_EQ(o->soquete, -1);
   EXPECT_EQ(conecta(outra), -1);
-  EXPECT_EQ(escutas, o);
+  EXPECT_EQ(escutas.cabeca, o);
   o->cDesliga();  // twice is harmless
   EXPECT_GT(conecta(abre(o)), 0);
 }
@@ -229,7 +229,7 @@ TEST_P(PasseioEscutas, CallbacksDoNotDisturbTheWalk) {
 
   std::string chamados, lista;
   for (const std::string& e : entregues) chamados += (chamados.empty() ? "" : " ") + e.substr(0, e.find(':'));
-  for (TEscuta* e = escutas; e != nullptr; e = e->cProxima())
+  for (TEscuta* e = escutas.cabeca; e != nullptr; e = e->cProxima())
     lista += (lista.empty() ? "" : " ") + static_cast<Ouvinte*>(e)->nome;
   EXPECT_EQ(chamados, caso.entregas);
   EXPECT_EQ(lista, caso.restantes);

@@ -54,7 +54,7 @@ class Alarme : public TTempo {
  public:
   void cExpira() override {
     registro.push_back("T:expira");
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
 };
 
@@ -62,7 +62,7 @@ class Ouvinte : public TEscuta {
  public:
   void cConecta(int s, const sockaddr_in*) override {
     registro.push_back("L:conecta");
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
     close(s);
   }
 };
@@ -82,8 +82,8 @@ int andou(int antes) { return (agora - antes + kSlotsFinos) % kSlotsFinos; }
 class Laco : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(cabeca[i], nullptr) << "level " << i << " left populated";
-    ASSERT_EQ(escutas, nullptr);
+    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(niveis[i].cabeca, nullptr) << "level " << i << " left populated";
+    ASSERT_EQ(escutas.cabeca, nullptr);
     ASSERT_TRUE(rodaVazia());
     ASSERT_FALSE(rodando);
     agoraAntes_ = agora;
@@ -116,8 +116,8 @@ class Laco : public ::testing::Test {
       agora = agoraAntes_;
       volta = voltaAntes_;
     }
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(cabeca[i], nullptr);
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
+    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(niveis[i].cabeca, nullptr);
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
 
   int liga(Ponta*& p, const std::string& nome) {
@@ -332,7 +332,7 @@ TEST_P(Drena, PassFlushesAndReportsDrainedOutput) {
   const std::string recheio = caso.cheio ? enche(p->soqueteSaida) : "";
   ASSERT_TRUE(p->cEnvia("saida", -1));
   int nivel = -1;
-  gancho = [&](Ponta*, const char*, int32_t) { nivel = nivelCorrente; };
+  gancho = [&](Ponta*, const char*, int32_t) { nivel = niveis.nivelCorrente; };
   cPasso();
   EXPECT_EQ(registro, caso.evento ? std::vector<std::string>{"A:drenou"} : std::vector<std::string>{});
   if (caso.evento) {
@@ -436,7 +436,7 @@ TEST_F(Laco, SixtyFifthSocketIsLeftOut) {
     const int par = liga(p[i], "P" + std::to_string(i));
     ASSERT_EQ(send(par, "!", 1, 0), 1);
   }
-  ASSERT_EQ(cauda[kNivelNormal], p[0]);
+  ASSERT_EQ(niveis[kNivelNormal].cauda, p[0]);
   cPasso();
   cPasso();
   EXPECT_EQ(registro.size(), 64u);
