@@ -60,7 +60,7 @@ void montaConjuntos(TConjunto* instantaneoLeitura, TConjunto* instantaneoEscrita
 // k: ticks to the nearest timer in the next eleven one-tick slots, else 12.
 int ticksAteTimer() {
   for (int k = 1; k < kMaxTicksPasso; ++k)
-    if (roda[(agora + k) % kSlotsFinos] != nullptr) return k;
+    if (rodaTempo.roda[(rodaTempo.agora + k) % kSlotsFinos] != nullptr) return k;
   return kMaxTicksPasso;
 }
 

@@ -24,6 +24,8 @@
 
 #include <cstdint>
 
+#include "framework/lista.h"
+
 namespace zandor {
 
 inline constexpr int kSlotsFinos = 600;     // one-tick slots
@@ -59,12 +61,19 @@ class TTempo {
   TTempo* proximoRoda = nullptr;
   int16_t casa = -1;   // -1 idle, 0..599 one-tick slot, 600..899 coarse slot
   int16_t resto = 0;   // coarse only: ticks beyond 300 once its slot is emptied
+
+  using Elos = TElos<TTempo, &TTempo::anteriorRoda, &TTempo::proximoRoda>;
 };
 
-// The wheel's globals; the event loop reads `agora` and the one-tick slots.
-extern TTempo* roda[kSlotsRoda];
-extern int agora;  // 0..599
-extern int volta;  // 600..899
+// The wheel: its slots and its two positions. The event loop reads `agora`
+// and the one-tick slots.
+struct TRoda {
+  TTempo* roda[kSlotsRoda] = {};
+  int agora = 0;            // 0..599
+  int volta = kSlotsFinos;  // 600..899
+};
+
+extern TRoda rodaTempo;
 
 // Moves the wheel on tick by tick, firing every timer that falls due. Ticks
 // are never skipped, so late timers fire late but in order.

@@ -71,13 +71,13 @@ uint32_t msFalso = 0;
 uint32_t relogioFalso() { return msFalso; }
 
 bool rodaVazia() {
-  for (TTempo* t : roda)
+  for (TTempo* t : rodaTempo.roda)
     if (t != nullptr) return false;
   return true;
 }
 
 // Ticks the wheel moved since `antes`.
-int andou(int antes) { return (agora - antes + kSlotsFinos) % kSlotsFinos; }
+int andou(int antes) { return (rodaTempo.agora - antes + kSlotsFinos) % kSlotsFinos; }
 
 class Laco : public ::testing::Test {
  protected:
@@ -86,8 +86,8 @@ class Laco : public ::testing::Test {
     ASSERT_EQ(escutas.cabeca, nullptr);
     ASSERT_TRUE(rodaVazia());
     ASSERT_FALSE(rodando);
-    agoraAntes_ = agora;
-    voltaAntes_ = volta;
+    agoraAntes_ = rodaTempo.agora;
+    voltaAntes_ = rodaTempo.volta;
     relogioAntes_ = relogio;
     relogio = relogioFalso;
     msFalso = 1000000;
@@ -113,8 +113,8 @@ class Laco : public ::testing::Test {
     relogio = relogioAntes_;
     EXPECT_TRUE(rodaVazia());
     if (rodaVazia()) {
-      agora = agoraAntes_;
-      volta = voltaAntes_;
+      rodaTempo.agora = agoraAntes_;
+      rodaTempo.volta = voltaAntes_;
     }
     for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(niveis[i].cabeca, nullptr);
     EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
@@ -369,11 +369,11 @@ TEST_P(Ticks, ElapsedTicksOfAPass) {
   msFalso = caso.desde;
   marcaTick = tickAgora();
   msFalso = caso.ate;
-  const int antes = agora;
+  const int antes = rodaTempo.agora;
   cPasso();
   EXPECT_EQ(andou(antes), caso.ticks);
   EXPECT_EQ(marcaTick, static_cast<uint16_t>(caso.ate / kMsPorTick));
-  const int depois = agora;
+  const int depois = rodaTempo.agora;
   cPasso();
   EXPECT_EQ(andou(depois), 0);
 }
