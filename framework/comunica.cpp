@@ -1,8 +1,6 @@
 // The connection object: ring, send modes, replay marks and level lists.
 #include "framework/comunica.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,8 +23,6 @@ namespace {
 TVigia* vigias = nullptr;  // innermost watch first
 
 inline int anelMod(int v) { return (v % kTamanhoAnel + kTamanhoAnel) % kTamanhoAnel; }
-
-inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK || erro == EINTR; }
 
 }  // namespace
 
@@ -85,6 +81,11 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     escrita = static_cast<int16_t>(n - primeira);
   }
   return true;
+}
+
+void TComunica::cEnviaDireto(const void* dados, int32_t n) {
+  if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
+  if (soqueteSaida >= 0 && n > 0) send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
 }
 
 // The blocked send of modes 0 to 3: wait until the ring has drained, serving
@@ -205,16 +206,6 @@ void TComunica::cRepete() {
 void TComunica::cLimpa() {
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
-}
-
-void semAtraso(int soquete) {
-#ifndef ZANDOR_NAGLE
-  // A failure only costs latency, never correctness: nothing to report.
-  const int um = 1;
-  setsockopt(soquete, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
-#else
-  (void)soquete;
-#endif
 }
 
 }  // namespace zandor

@@ -30,6 +30,7 @@
 #include <cstdint>
 
 #include "framework/lista.h"
+#include "framework/soquete.h"
 
 namespace zandor {
 
@@ -57,6 +58,11 @@ class TComunica {
 
   // Queues a whole message or refuses it; n < 0 takes the text's length.
   bool cEnvia(const void* dados, int32_t n);
+  // Sends at once, ahead of whatever the ring holds and whatever the mode:
+  // one send call, which touches neither the ring nor the marks. What the
+  // socket does not take is dropped and a failure is not reported (the next
+  // flush meets it). For a short reply that must not wait behind a hold.
+  void cEnviaDireto(const void* dados, int32_t n);
   // Closes both sockets, flushing once first when asked and not held.
   void cFecha(bool descarregar);
   // Writes pending bytes while the socket takes them; true when none remain.
@@ -143,13 +149,6 @@ struct TNiveis {
 
 extern TNiveis niveis;
 extern int32_t lote;  // batch counter read by the marks
-
-// Turns Nagle's algorithm off on a connected TCP socket. The loop already
-// gathers each connection's output into one send per pass, so Nagle could
-// only hold a small reply back until the peer's delayed acknowledgement,
-// up to about 40 ms, whenever a user types while output is flowing. Built
-// with ZANDOR_NAGLE (for measurements) it leaves the socket as it is.
-void semAtraso(int soquete);
 
 // The one text of the framework itself.
 extern const char kErroNivel[];

@@ -1,6 +1,5 @@
 #include "framework/escuta.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "framework/conjunto.h"
+#include "framework/soquete.h"
 #include "text/formata.h"
 
 namespace zandor {
@@ -30,7 +30,7 @@ TEscuta::~TEscuta() {
 const char* TEscuta::cAbre(uint16_t* porta) {
   cDesliga();
   const char* passo = "socket()";
-  soquete = socket(AF_INET, SOCK_STREAM, 0);
+  soquete = soqueteTcp();
   if (soquete >= 0) {
     sockaddr_in endereco{};
     endereco.sin_family = AF_INET;
@@ -49,8 +49,7 @@ const char* TEscuta::cAbre(uint16_t* porta) {
           if (getsockname(soquete, reinterpret_cast<sockaddr*>(&endereco), &tamanho) == 0)
             *porta = ntohs(endereco.sin_port);
         }
-        const int flags = fcntl(soquete, F_GETFL, 0);
-        if (flags >= 0 && fcntl(soquete, F_SETFL, flags | O_NONBLOCK) == 0) return nullptr;
+        return nullptr;
       }
     }
   }
@@ -75,13 +74,8 @@ void cAtende(const TConjunto* prontos) {
     if (e->soquete < 0 || !prontos->tem(e->soquete)) return;
     while (e->aceitando && e->soquete >= 0) {
       sockaddr_in par{};
-      socklen_t tamanho = sizeof par;
-      const int s = accept(e->soquete, reinterpret_cast<sockaddr*>(&par), &tamanho);
+      const int s = aceitaSoquete(e->soquete, &par);
       if (s < 0) break;
-      const int flags = fcntl(s, F_GETFL, 0);
-      if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
-      setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kBufferRecepcao, sizeof kBufferRecepcao);
-      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kBufferEnvio, sizeof kBufferEnvio);
       e->cConecta(s, &par);
       if (escutas.corrente == nullptr) break;  // destroyed inside cConecta
     }

@@ -8,6 +8,7 @@
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/relogio.h"
+#include "framework/soquete.h"
 #include "framework/tempo.h"
 
 namespace zandor {
@@ -22,8 +23,6 @@ namespace {
 // read set is what the next pass accepts and reads from.
 TConjunto leituraSet;
 TConjunto escritaSet;
-
-inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK || erro == EINTR; }
 
 void fechaEAvisa(TComunica* p) {
   p->cFecha(false);

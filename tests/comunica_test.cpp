@@ -236,6 +236,36 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
                                            CasoCheio{"HeldPeerFull", true, false, false}),
                          [](const ::testing::TestParamInfo<CasoCheio>& i) { return std::string(i.param.nome); });
 
+// The direct send goes out at once, ahead of held output, and leaves the
+// ring, the marks and the mode as they were. Failing, it changes nothing
+// either: no SIGPIPE, no close request; the next flush meets the failure.
+TEST_F(Comunica, DirectSendGoesAheadAndTouchesNothing) {
+  Ponta* p;
+  const int par = liga(p, "A", SOCK_SEQPACKET);
+  p->cMuda(kModoRetido, kNivelNormal);
+  lote = 1;
+  ASSERT_TRUE(p->cEnvia("retido", -1));
+  p->cEnviaDireto("agora", -1);
+  p->cEnviaDireto("xyz", 2);
+  EXPECT_EQ(pacotes(par), (std::vector<std::string>{"agora", "xy"}));
+  EXPECT_EQ(p->cPendentes(), 6);
+  EXPECT_EQ(p->cMarca(0), 0);
+  EXPECT_EQ(p->cModo(), kModoRetido);
+  p->cMuda(kModoNormal, kNivelNormal);
+  EXPECT_TRUE(p->cDescarrega());
+  EXPECT_EQ(pacotes(par), std::vector<std::string>{"retido"});
+
+  void (*antes)(int) = signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test run
+  larga(par);
+  p->cEnviaDireto("perdido", -1);
+  EXPECT_FALSE(p->fechar);
+  EXPECT_GE(p->soqueteSaida, 0);
+  signal(SIGPIPE, antes);
+  p->cFecha(false);
+  p->cEnviaDireto("nada", -1);  // no socket: nothing at all
+  EXPECT_TRUE(registro.empty());
+}
+
 // ---- blocking modes --------------------------------------------------------
 
 struct CasoNivel {

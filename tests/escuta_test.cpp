@@ -19,6 +19,7 @@
 
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
+#include "framework/soquete.h"
 
 // listen() cannot be made to fail on demand from outside, so the test
 // executable stands in front of it: while `falhaListen` holds an error
@@ -53,6 +54,11 @@ class Ouvinte : public TEscuta {
 
   void cConecta(int s, const sockaddr_in* par) override {
     EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0) << "accepted sockets are non-blocking";
+    EXPECT_NE(fcntl(s, F_GETFD) & FD_CLOEXEC, 0) << "accepted sockets are close-on-exec";
+    int envio = 0;
+    socklen_t t = sizeof envio;
+    EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_SNDBUF, &envio, &t), 0);
+    EXPECT_GE(envio, kBufferEnvio);
     EXPECT_EQ(par->sin_family, AF_INET);
     EXPECT_EQ(ntohl(par->sin_addr.s_addr), INADDR_LOOPBACK);
     entregues.push_back(nome + ":" + std::to_string(ntohs(par->sin_port)));
@@ -184,6 +190,28 @@ TEST_F(Escuta, OpenAgainAndDisconnect) {
   EXPECT_EQ(escutas.cabeca, o);
   o->cDesliga();  // twice is harmless
   EXPECT_GT(conecta(abre(o)), 0);
+}
+
+// The listener and the sockets soqueteTcp makes are non-blocking from birth
+// and close-on-exec, so no child process inherits them.
+TEST_F(Escuta, SocketsAreNonBlockingAndCloseOnExec) {
+  Ouvinte* o = new Ouvinte("L");
+  abre(o);
+  const int tcp = soqueteTcp();
+  ASSERT_GE(tcp, 0);
+  for (int s : {o->soquete, tcp}) {
+    EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_NE(fcntl(s, F_GETFD) & FD_CLOEXEC, 0);
+  }
+  int tipo = 0;
+  socklen_t t = sizeof tipo;
+  EXPECT_EQ(getsockopt(tcp, SOL_SOCKET, SO_TYPE, &tipo, &t), 0);
+  EXPECT_EQ(tipo, SOCK_STREAM);
+  sockaddr_in endereco{};
+  t = sizeof endereco;
+  EXPECT_EQ(getsockname(tcp, reinterpret_cast<sockaddr*>(&endereco), &t), 0);
+  EXPECT_EQ(endereco.sin_family, AF_INET);
+  close(tcp);
 }
 
 // ---- the accept dispatch ---------------------------------------------------
