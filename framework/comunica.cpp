@@ -51,7 +51,7 @@ void TComunica::cEvento(const char*, int32_t) {}
 bool TComunica::cEnvia(const void* dados, int32_t n) {
   if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
   if (n == 0) return true;
-  if (n >= kTamanhoAnel) return false;
+  if (n > kCapacidadeAnel) return false;
   if (modo <= 3 && modo > niveis.nivelCorrente) {
     std::puts(kErroNivel);
     std::fflush(stdout);

@@ -41,6 +41,21 @@ inline constexpr int kModoNormal = 4;
 inline constexpr int kModoRetido = 5;
 inline constexpr int kNivelNormal = 4;
 inline constexpr int kMarcas = 4;
+// The most bytes ever pending: one slot always stays empty, so that
+// leitura == escrita can only mean an empty ring.
+inline constexpr int kCapacidadeAnel = kTamanhoAnel - 1;
+
+static_assert(kCapacidadeAnel < kTamanhoAnel, "a full ring must differ from an empty one");
+// leitura, escrita and the marks are 16-bit ring positions, -1 for none.
+static_assert(kTamanhoAnel - 1 <= INT16_MAX, "ring positions fit their 16-bit fields");
+// atualizaMarcas shifts the marks by hand, one case per batch passed.
+static_assert(kMarcas == 4, "atualizaMarcas is written for four marks");
+// nivelCorrente outside a dispatch names no level and stands above every
+// blocking mode, so that no blocking send is refused there.
+static_assert(kNivelNenhum >= kNiveis && kNivelNenhum <= INT8_MAX, "kNivelNenhum is no level");
+// Modes are compared as numbers: below kModoNormal they block, each serving
+// the levels below it (all of which exist); kModoRetido is the last.
+static_assert(kModoNormal <= kNiveis && kModoRetido == kModoNormal + 1, "modes 0..3 block, 4 is normal, 5 held");
 
 class TComunica {
  public:

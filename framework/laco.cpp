@@ -57,6 +57,7 @@ void montaConjuntos(TConjunto* instantaneoLeitura, TConjunto* instantaneoEscrita
 }
 
 // k: ticks to the nearest timer in the next eleven one-tick slots, else 12.
+static_assert(kMaxTicksPasso < kSlotsFinos, "the look-ahead stays within one turn of the one-tick slots");
 int ticksAteTimer() {
   for (int k = 1; k < kMaxTicksPasso; ++k)
     if (rodaTempo.roda[(rodaTempo.agora + k) % kSlotsFinos] != nullptr) return k;

@@ -22,6 +22,11 @@ inline constexpr int kEsperaCurtaMs = 30;
 inline constexpr int kMsPorDecimo = 100;      // the main wait counts tenths per tick
 inline constexpr int kTamanhoRecebe = 2048;
 
+// The step is the difference of two 16-bit ticks: a clock that went back a
+// little shows as a step above half their range, which must count as a stall.
+static_assert(kMaxTicksPasso <= kTicksEstagnado && kTicksEstagnado < UINT16_MAX / 2,
+              "a stall is told apart from a step within 16 bits");
+
 extern bool rodando;
 extern bool sair;
 extern uint16_t marcaTick;  // low 16 bits of the tick at the last pass

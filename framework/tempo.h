@@ -34,6 +34,16 @@ inline constexpr int kTicksPorGrosso = 300; // ticks a coarse slot spans
 inline constexpr int kSlotsRoda = kSlotsFinos + kSlotsGrossos;
 inline constexpr int kMaxTicks = 90000;     // the longest delay
 
+// A coarse slot empties at a boundary into the one-tick slot 300 + resto
+// ticks ahead (resto < 300): within one turn of those slots, and never the
+// slot of that very tick, only because they span two coarse periods.
+static_assert(kSlotsFinos == 2 * kTicksPorGrosso, "one-tick slots span two coarse periods");
+// The longest delay is placed at most kSlotsGrossos - 1 coarse slots after
+// `volta`, never back on `volta` itself, which empties only a turn later.
+static_assert(kMaxTicks == kSlotsGrossos * kTicksPorGrosso, "the longest delay is one turn of the coarse slots");
+// `casa` holds any slot and -1; `resto` holds up to a period.
+static_assert(kSlotsRoda - 1 <= INT16_MAX && kTicksPorGrosso <= INT16_MAX, "slots fit the 16-bit fields");
+
 class TTempo {
  public:
   TTempo() = default;

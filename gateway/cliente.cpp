@@ -49,7 +49,7 @@ void escreveTodos(const char* texto) {
     if (c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
 }
 
-void TEntrada::cConecta(int soquete, const sockaddr_in* par) {
+void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
   char texto[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &par->sin_addr, texto, sizeof texto);
   char permitido[INET_ADDRSTRLEN] = {};
@@ -60,18 +60,18 @@ void TEntrada::cConecta(int soquete, const sockaddr_in* par) {
   const bool casou = permiteRemoto && std::strcmp(permitido, texto) == 0;
   if (casou) permiteRemoto = false;  // one connection per allowance, local ones included
   if (!casou && std::strcmp(texto, kLocal) != 0) {
-    send(soquete, msg::kAcessoNegado, sizeof msg::kAcessoNegado - 1, MSG_NOSIGNAL);
-    close(soquete);
+    send(aceito, msg::kAcessoNegado, sizeof msg::kAcessoNegado - 1, MSG_NOSIGNAL);
+    close(aceito);
     return;
   }
 
   TCliente* c = new (std::nothrow) TCliente;
   if (c == nullptr) {
-    close(soquete);
+    close(aceito);
     return;
   }
-  c->soqueteSaida = c->soqueteEntrada = soquete;
-  semAtraso(soquete);
+  c->soqueteSaida = c->soqueteEntrada = aceito;
+  semAtraso(aceito);
   c->cArma(kTicksPrimeiraLinha);
   c->cEnvia(msg::kSaudacao, -1);
 }

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Nothing after the last separator, or a component that starts with a dot.
                       CasoNome{"C:\\jogos\\", ""}, CasoNome{"./", ""}, CasoNome{"/opt/zandor/.zandor", ""},
                       CasoNome{".", ""}, CasoNome{"", ""}),
-    [](const ::testing::TestParamInfo<CasoNome>& info) { return "caso" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<CasoNome>& i) { return "caso" + std::to_string(i.index); });
 
 TEST(NomeBaseLongo, CutToItsFirst184Characters) {
   std::string nome;
