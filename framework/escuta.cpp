@@ -1,3 +1,4 @@
+// Listeners: opening, the accept dispatch, turning accepting on and off.
 #include "framework/escuta.h"
 
 #include <sys/socket.h>

@@ -1,3 +1,4 @@
+// The event loop: the ten steps of a pass, and running and ending it.
 #include "framework/laco.h"
 
 #include <sys/socket.h>
