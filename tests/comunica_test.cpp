@@ -14,8 +14,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,30 +21,11 @@
 #include "framework/comunica.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
+#include "ponta.h"
 #include "soquetes.h"
 
 namespace zandor {
 namespace {
-
-class Ponta;
-
-// Every event, in order: "A:<bytes>", "A:fechou" (closed), "A:drenou" (drained).
-std::vector<std::string> registro;
-// What an object does inside its callback; it may destroy the object.
-std::function<void(Ponta*, const char*, int32_t)> gancho;
-std::set<Ponta*> vivas;
-
-class Ponta : public TComunica {
- public:
-  explicit Ponta(std::string n) : nome(std::move(n)) { vivas.insert(this); }
-  ~Ponta() override { vivas.erase(this); }
-  void cEvento(const char* dados, int32_t n) override {
-    registro.push_back(nome + (dados != nullptr ? ":" + std::string(dados, static_cast<size_t>(n))
-                                                : n == 0 ? ":fechou" : ":drenou"));
-    if (gancho) gancho(this, dados, n);
-  }
-  std::string nome;
-};
 
 // Each record waiting on a SOCK_SEQPACKET end: one per send.
 std::vector<std::string> pacotes(int fd) {
@@ -74,39 +53,18 @@ void parTcp(int par[2]) {
   for (int i = 0; i < 2; ++i) fcntl(par[i], F_SETFL, fcntl(par[i], F_GETFL) | O_NONBLOCK);
 }
 
-class Comunica : public ::testing::Test {
+// Received bytes are logged as themselves: "A:<bytes>".
+class Comunica : public Pontas {
  protected:
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(niveis[i].cabeca, nullptr) << "level " << i << " left populated";
+    Pontas::SetUp();
     ASSERT_EQ(lote, 0);
     ASSERT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
   void TearDown() override {
-    gancho = nullptr;
-    while (!vivas.empty()) delete *vivas.begin();
-    for (int fd : pares_)
-      if (fd >= 0) close(fd);
-    registro.clear();
     lote = 0;
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(niveis[i].cabeca, nullptr);
+    Pontas::TearDown();
   }
-
-  // A new object whose socket is one end of a fresh pair; returns our end.
-  int liga(Ponta*& p, const char* nome, int tipo = SOCK_STREAM) {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, tipo | SOCK_NONBLOCK, 0, par), 0);
-    p = new Ponta(nome);
-    p->soqueteSaida = p->soqueteEntrada = par[0];
-    pares_.push_back(par[1]);
-    return par[1];
-  }
-  // Closes our end of a pair early, as a vanished peer.
-  void larga(int fd) {
-    for (int& f : pares_)
-      if (f == fd) f = -1;
-    close(fd);
-  }
-  std::vector<int> pares_;
 };
 
 std::string serie(int n, int semente = 0) {

@@ -13,8 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,29 +23,14 @@
 #include "framework/laco.h"
 #include "framework/relogio.h"
 #include "framework/tempo.h"
+#include "ponta.h"
 #include "soquetes.h"
 
 namespace zandor {
 namespace {
 
-class Ponta;
-
-// Every callback, in order: "A:<count>", "A:fechou", "A:drenou", "T:expira",
-// "L:conecta".
-std::vector<std::string> registro;
-std::function<void(Ponta*, const char*, int32_t)> gancho;
-std::set<Ponta*> vivas;
-
-class Ponta : public TComunica {
- public:
-  explicit Ponta(std::string n) : nome(std::move(n)) { vivas.insert(this); }
-  ~Ponta() override { vivas.erase(this); }
-  void cEvento(const char* dados, int32_t n) override {
-    registro.push_back(nome + (dados != nullptr ? ":" + std::to_string(n) : n == 0 ? ":fechou" : ":drenou"));
-    if (gancho) gancho(this, dados, n);  // may destroy *this: nothing after it
-  }
-  std::string nome;
-};
+// Every callback goes to `registro`, in order: "A:<count>", "A:fechou",
+// "A:drenou", and from the two classes below "T:expira" and "L:conecta".
 
 // Timers and accepted connections are served outside any level's dispatch.
 class Alarme : public TTempo {
@@ -79,10 +62,13 @@ bool rodaVazia() {
 // Ticks the wheel moved since `antes`.
 int andou(int antes) { return (rodaTempo.agora - antes + kSlotsFinos) % kSlotsFinos; }
 
-class Laco : public ::testing::Test {
+class Laco : public Pontas {
  protected:
+  Laco() : Pontas(Ponta::Dados::contagem) {}
+
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(niveis[i].cabeca, nullptr) << "level " << i << " left populated";
+    Pontas::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(escutas.cabeca, nullptr);
     ASSERT_TRUE(rodaVazia());
     ASSERT_FALSE(rodando);
@@ -104,29 +90,16 @@ class Laco : public ::testing::Test {
   }
 
   void TearDown() override {
-    gancho = nullptr;
-    while (!vivas.empty()) delete *vivas.begin();
     delete despertador_;
     delete ouvinte_;
-    for (int fd : pares_) close(fd);
-    registro.clear();
     relogio = relogioAntes_;
     EXPECT_TRUE(rodaVazia());
     if (rodaVazia()) {
       rodaTempo.agora = agoraAntes_;
       rodaTempo.volta = voltaAntes_;
     }
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(niveis[i].cabeca, nullptr);
+    Pontas::TearDown();
     EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
-  }
-
-  int liga(Ponta*& p, const std::string& nome) {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
-    p = new Ponta(nome);
-    p->soqueteSaida = p->soqueteEntrada = par[0];
-    pares_.push_back(par[1]);
-    return par[1];
   }
 
   // A listener on a free port with one connection from loopback waiting.
@@ -143,7 +116,6 @@ class Laco : public ::testing::Test {
     pares_.push_back(c);
   }
 
-  std::vector<int> pares_;
   TComunica* despertador_ = nullptr;
   Ouvinte* ouvinte_ = nullptr;
 
