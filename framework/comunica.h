@@ -76,7 +76,8 @@ class TComunica {
   // Sends at once, ahead of whatever the ring holds and whatever the mode:
   // one send call, which touches neither the ring nor the marks. What the
   // socket does not take is dropped and a failure is not reported (the next
-  // flush meets it). For a short reply that must not wait behind a hold.
+  // flush or read meets it). For a short reply that must not wait behind a
+  // hold.
   void cEnviaDireto(const void* dados, int32_t n);
   // Closes both sockets, flushing once first when asked and not held.
   void cFecha(bool descarregar);
