@@ -1,8 +1,6 @@
 // The connection object: ring, send modes, replay marks and level lists.
 #include "framework/comunica.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,11 +13,7 @@
 
 namespace zandor {
 
-TComunica* cabeca[kNiveis];
-TComunica* cauda[kNiveis];
-TComunica* seguinte[kNiveis];
-TComunica* corrente[kNiveis];
-int8_t nivelCorrente = kNivelNenhum;
+TNiveis niveis;
 int32_t lote = 0;
 
 const char kErroNivel[] = "[TComunica] Erro: cEnvia() foi chamado de cEvento() de menor n\xEDvel";
@@ -30,64 +24,24 @@ TVigia* vigias = nullptr;  // innermost watch first
 
 inline int anelMod(int v) { return (v % kTamanhoAnel + kTamanhoAnel) % kTamanhoAnel; }
 
-inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK || erro == EINTR; }
-
 }  // namespace
 
 TVigia::TVigia(TComunica* objeto) : alvo(objeto), externa(vigias) { vigias = this; }
 TVigia::~TVigia() { vigias = externa; }
 
-// ---- level lists -----------------------------------------------------------
-
-void TComunica::ligaCabeca(int n) {
-  nivel = static_cast<uint8_t>(n);
-  anteriorNivel = nullptr;
-  proximoNivel = cabeca[n];
-  if (cabeca[n] != nullptr)
-    cabeca[n]->anteriorNivel = this;
-  else
-    cauda[n] = this;
-  cabeca[n] = this;
-}
-
-void TComunica::ligaCauda(int n) {
-  nivel = static_cast<uint8_t>(n);
-  proximoNivel = nullptr;
-  anteriorNivel = cauda[n];
-  if (cauda[n] != nullptr)
-    cauda[n]->proximoNivel = this;
-  else
-    cabeca[n] = this;
-  cauda[n] = this;
-}
-
-void TComunica::desligaNivel() {
-  if (anteriorNivel != nullptr)
-    anteriorNivel->proximoNivel = proximoNivel;
-  else
-    cabeca[nivel] = proximoNivel;
-  if (proximoNivel != nullptr)
-    proximoNivel->anteriorNivel = anteriorNivel;
-  else
-    cauda[nivel] = anteriorNivel;
-  anteriorNivel = proximoNivel = nullptr;
-}
-
 // ---- life ------------------------------------------------------------------
 
 TComunica::TComunica() {
-  ligaCabeca(kNivelNormal);
+  niveis[kNivelNormal].poeCabeca(this);
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
 }
 
 TComunica::~TComunica() {
-  if (corrente[nivel] == this) corrente[nivel] = nullptr;
-  if (seguinte[nivel] == this) seguinte[nivel] = proximoNivel;
   for (TVigia* v = vigias; v != nullptr; v = v->externa)
     if (v->alvo == this) v->alvo = nullptr;
   cFecha(true);
-  desligaNivel();
+  niveis[nivel].tira(this);
 }
 
 void TComunica::cEvento(const char*, int32_t) {}
@@ -97,8 +51,8 @@ void TComunica::cEvento(const char*, int32_t) {}
 bool TComunica::cEnvia(const void* dados, int32_t n) {
   if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
   if (n == 0) return true;
-  if (n >= kTamanhoAnel) return false;
-  if (modo <= 3 && modo > nivelCorrente) {
+  if (n > kCapacidadeAnel) return false;
+  if (modo <= 3 && modo > niveis.nivelCorrente) {
     std::puts(kErroNivel);
     std::fflush(stdout);
     return false;
@@ -129,6 +83,11 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
   return true;
 }
 
+void TComunica::cEnviaDireto(const void* dados, int32_t n) {
+  if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
+  if (soqueteSaida >= 0 && n > 0) send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
+}
+
 // The blocked send of modes 0 to 3: wait until the ring has drained, serving
 // the input of the levels below the mode meanwhile. Nothing else runs: no
 // timers, no accepts, no higher levels. False when the socket is given up or
@@ -136,14 +95,13 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
 bool TComunica::envioBloqueado() {
   TVigia vida(this);
   const int meuModo = modo;
-  corrente[meuModo] = this;
   for (;;) {
     if (cDescarrega()) return true;
     if (soqueteSaida < 0) return false;
     TConjunto escritaSet, leituraSet;
     escritaSet.poe(soqueteSaida);
     for (int i = 0; i < meuModo; ++i)
-      for (TComunica* p = cabeca[i]; p != nullptr; p = p->proximoNivel) leituraSet.poe(p->soqueteEntrada);
+      for (TComunica* p = niveis[i].cabeca; p != nullptr; p = p->proximoNivel) leituraSet.poe(p->soqueteEntrada);
     espera(&leituraSet, &escritaSet, -1);
     if (escritaSet.tem(soqueteSaida)) continue;
     cRecebe(&leituraSet, meuModo);
@@ -227,9 +185,9 @@ void TComunica::cFecha(bool descarregar) {
 void TComunica::cMuda(int modoPedido, int nivelPedido) {
   if (static_cast<uint8_t>(modoPedido) <= kModoRetido) modo = static_cast<uint8_t>(modoPedido);
   if (nivelPedido == nivel || nivelPedido < 0 || nivelPedido >= kNiveis) return;
-  if (seguinte[nivel] == this) seguinte[nivel] = proximoNivel;
-  desligaNivel();
-  ligaCauda(nivelPedido);
+  niveis[nivel].tira(this);
+  niveis[nivelPedido].poeCauda(this);
+  nivel = static_cast<uint8_t>(nivelPedido);
 }
 
 void TComunica::cRepete() {
@@ -248,16 +206,6 @@ void TComunica::cRepete() {
 void TComunica::cLimpa() {
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
-}
-
-void semAtraso(int soquete) {
-#ifndef ZANDOR_NAGLE
-  // A failure only costs latency, never correctness: nothing to report.
-  const int um = 1;
-  setsockopt(soquete, IPPROTO_TCP, TCP_NODELAY, &um, sizeof um);
-#else
-  (void)soquete;
-#endif
 }
 
 }  // namespace zandor

@@ -29,6 +29,9 @@
 
 #include <cstdint>
 
+#include "framework/lista.h"
+#include "framework/soquete.h"
+
 namespace zandor {
 
 inline constexpr int kTamanhoAnel = 2048;
@@ -38,6 +41,21 @@ inline constexpr int kModoNormal = 4;
 inline constexpr int kModoRetido = 5;
 inline constexpr int kNivelNormal = 4;
 inline constexpr int kMarcas = 4;
+// The most bytes ever pending: one slot always stays empty, so that
+// leitura == escrita can only mean an empty ring.
+inline constexpr int kCapacidadeAnel = kTamanhoAnel - 1;
+
+static_assert(kCapacidadeAnel < kTamanhoAnel, "a full ring must differ from an empty one");
+// leitura, escrita and the marks are 16-bit ring positions, -1 for none.
+static_assert(kTamanhoAnel - 1 <= INT16_MAX, "ring positions fit their 16-bit fields");
+// atualizaMarcas shifts the marks by hand, one case per batch passed.
+static_assert(kMarcas == 4, "atualizaMarcas is written for four marks");
+// nivelCorrente outside a dispatch names no level and stands above every
+// blocking mode, so that no blocking send is refused there.
+static_assert(kNivelNenhum >= kNiveis && kNivelNenhum <= INT8_MAX, "kNivelNenhum is no level");
+// Modes are compared as numbers: below kModoNormal they block, each serving
+// the levels below it (all of which exist); kModoRetido is the last.
+static_assert(kModoNormal <= kNiveis && kModoRetido == kModoNormal + 1, "modes 0..3 block, 4 is normal, 5 held");
 
 class TComunica {
  public:
@@ -55,6 +73,12 @@ class TComunica {
 
   // Queues a whole message or refuses it; n < 0 takes the text's length.
   bool cEnvia(const void* dados, int32_t n);
+  // Sends at once, ahead of whatever the ring holds and whatever the mode:
+  // one send call, which touches neither the ring nor the marks. What the
+  // socket does not take is dropped and a failure is not reported (the next
+  // flush or read meets it). For a short reply that must not wait behind a
+  // hold.
+  void cEnviaDireto(const void* dados, int32_t n);
   // Closes both sockets, flushing once first when asked and not held.
   void cFecha(bool descarregar);
   // Writes pending bytes while the socket takes them; true when none remain.
@@ -80,9 +104,6 @@ class TComunica {
 
  private:
   friend struct TVigia;
-  void ligaCauda(int n);
-  void ligaCabeca(int n);
-  void desligaNivel();
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
   bool envioBloqueado();
@@ -96,6 +117,10 @@ class TComunica {
   int32_t carimbo = 0;
   TComunica* anteriorNivel = nullptr;
   TComunica* proximoNivel = nullptr;
+
+ public:
+  // One level list, linked through anteriorNivel and proximoNivel.
+  using TNivel = TLista<TComunica, &TComunica::anteriorNivel, &TComunica::proximoNivel>;
 };
 
 // A watch on one object for the length of a callback. The destructor clears
@@ -114,20 +139,32 @@ struct TVigia {
   TVigia* externa;
 };
 
-// Framework state shared with the event loop.
-extern TComunica* cabeca[kNiveis];
-extern TComunica* cauda[kNiveis];
-extern TComunica* seguinte[kNiveis];  // next object of a dispatch per level
-extern TComunica* corrente[kNiveis];  // whose turn it is in the receive dispatch
-extern int8_t nivelCorrente;          // level being dispatched; 6 when none
-extern int32_t lote;                  // batch counter read by the marks
+// The framework's state shared with the event loop: the six level lists,
+// each with the cursors of its walk, and the level being dispatched. Objects
+// join and leave the lists only through TNivel, which keeps a running walk
+// valid; a walk that calls into the objects goes only through despacha.
+struct TNiveis {
+  TComunica::TNivel lista[kNiveis];
+  int8_t nivelCorrente = kNivelNenhum;  // level being dispatched; 6 when none
 
-// Turns Nagle's algorithm off on a connected TCP socket. The loop already
-// gathers each connection's output into one send per pass, so Nagle could
-// only hold a small reply back until the peer's delayed acknowledgement,
-// up to about 40 ms, whenever a user types while output is flowing. Built
-// with ZANDOR_NAGLE (for measurements) it leaves the socket as it is.
-void semAtraso(int soquete);
+  TComunica::TNivel& operator[](int n) { return lista[n]; }
+
+  // The dispatch over levels 0 to ate - 1, in that order: each level's walk
+  // runs with nivelCorrente naming the level, and nivelCorrente is back to
+  // its earlier value afterwards, so dispatches nest.
+  template <class F>
+  void despacha(int ate, F&& visita) {
+    const int8_t salvo = nivelCorrente;
+    for (int i = 0; i < ate && i < kNiveis; ++i) {
+      nivelCorrente = static_cast<int8_t>(i);
+      lista[i].percorre(visita);
+    }
+    nivelCorrente = salvo;
+  }
+};
+
+extern TNiveis niveis;
+extern int32_t lote;  // batch counter read by the marks
 
 // The one text of the framework itself.
 extern const char kErroNivel[];

@@ -1,3 +1,4 @@
+// The socket sets and the one wait of the program, over poll.
 #include "framework/conjunto.h"
 
 #include <poll.h>

@@ -1,6 +1,6 @@
+// Listeners: opening, the accept dispatch, turning accepting on and off.
 #include "framework/escuta.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,13 +8,12 @@
 #include <cstring>
 
 #include "framework/conjunto.h"
+#include "framework/soquete.h"
 #include "text/formata.h"
 
 namespace zandor {
 
-TEscuta* escutas = nullptr;
-TEscuta* escutaCorrente = nullptr;
-TEscuta* escutaSeguinte = nullptr;
+TEscuta::TEscutas escutas;
 
 namespace {
 
@@ -22,27 +21,17 @@ char erroEscuta[kTamanhoErroEscuta];
 
 }  // namespace
 
-TEscuta::TEscuta() {
-  proximaEscuta = escutas;
-  if (escutas != nullptr) escutas->anteriorEscuta = this;
-  escutas = this;
-}
+TEscuta::TEscuta() { escutas.poeCabeca(this); }
 
 TEscuta::~TEscuta() {
   if (soquete >= 0) close(soquete);
-  if (escutaCorrente == this) escutaCorrente = nullptr;
-  if (escutaSeguinte == this) escutaSeguinte = proximaEscuta;
-  if (anteriorEscuta != nullptr)
-    anteriorEscuta->proximaEscuta = proximaEscuta;
-  else
-    escutas = proximaEscuta;
-  if (proximaEscuta != nullptr) proximaEscuta->anteriorEscuta = anteriorEscuta;
+  escutas.tira(this);
 }
 
 const char* TEscuta::cAbre(uint16_t* porta) {
   cDesliga();
   const char* passo = "socket()";
-  soquete = socket(AF_INET, SOCK_STREAM, 0);
+  soquete = soqueteTcp();
   if (soquete >= 0) {
     sockaddr_in endereco{};
     endereco.sin_family = AF_INET;
@@ -61,8 +50,7 @@ const char* TEscuta::cAbre(uint16_t* porta) {
           if (getsockname(soquete, reinterpret_cast<sockaddr*>(&endereco), &tamanho) == 0)
             *porta = ntohs(endereco.sin_port);
         }
-        const int flags = fcntl(soquete, F_GETFL, 0);
-        if (flags >= 0 && fcntl(soquete, F_SETFL, flags | O_NONBLOCK) == 0) return nullptr;
+        return nullptr;
       }
     }
   }
@@ -79,28 +67,20 @@ void TEscuta::cDesliga() {
 void TEscuta::cConecta(int s, const sockaddr_in*) { close(s); }
 
 void cAceita(bool ligado) {
-  for (TEscuta* e = escutas; e != nullptr; e = e->proximaEscuta) e->aceitando = ligado;
+  for (TEscuta* e = escutas.cabeca; e != nullptr; e = e->cProxima()) e->aceitando = ligado;
 }
 
 void cAtende(const TConjunto* prontos) {
-  for (TEscuta* e = escutas; e != nullptr; e = escutaSeguinte) {
-    escutaSeguinte = e->proximaEscuta;
-    if (e->soquete < 0 || !prontos->tem(e->soquete)) continue;
-    escutaCorrente = e;
+  escutas.percorre([prontos](TEscuta* e) {
+    if (e->soquete < 0 || !prontos->tem(e->soquete)) return;
     while (e->aceitando && e->soquete >= 0) {
       sockaddr_in par{};
-      socklen_t tamanho = sizeof par;
-      const int s = accept(e->soquete, reinterpret_cast<sockaddr*>(&par), &tamanho);
+      const int s = aceitaSoquete(e->soquete, &par);
       if (s < 0) break;
-      const int flags = fcntl(s, F_GETFL, 0);
-      if (flags >= 0) fcntl(s, F_SETFL, flags | O_NONBLOCK);
-      setsockopt(s, SOL_SOCKET, SO_RCVBUF, &kBufferRecepcao, sizeof kBufferRecepcao);
-      setsockopt(s, SOL_SOCKET, SO_SNDBUF, &kBufferEnvio, sizeof kBufferEnvio);
       e->cConecta(s, &par);
-      if (escutaCorrente == nullptr) break;  // destroyed inside cConecta
+      if (escutas.corrente == nullptr) break;  // destroyed inside cConecta
     }
-    escutaCorrente = nullptr;
-  }
+  });
 }
 
 }  // namespace zandor

@@ -1,30 +1,25 @@
 // TEscuta: a listening TCP socket the event loop watches. Every connection
-// that arrives is accepted, made non-blocking with 2048-byte socket buffers,
-// and handed to the virtual cConecta, which owns it from then on: it gives it
-// to a new connection object or closes it.
+// that arrives is accepted as soquete.h sets sockets up (non-blocking,
+// close-on-exec, a 2048-byte receive and a 64 KiB send buffer) and handed to
+// the virtual cConecta, which owns it from then on: it gives it to a new
+// connection object or closes it.
 //
 // All listeners stand on one list, newest first. A listener may be destroyed
-// from inside any cConecta, its own or another's: the two cursors
-// `escutaCorrente` and `escutaSeguinte` keep the accept dispatch valid.
+// from inside any cConecta, its own or another's: the list's two cursors,
+// `escutas.corrente` and `escutas.seguinte`, keep the accept dispatch valid.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstdint>
 
+#include "framework/lista.h"
+
 namespace zandor {
 
 struct TConjunto;
 
-inline constexpr int kFilaEscuta = 15;         // listen backlog
-inline constexpr int kBufferRecepcao = 2048;   // SO_RCVBUF of accepted sockets
-// SO_SNDBUF of accepted sockets. A 2048-byte send buffer (Linux makes it
-// 4608) behind a 2048-byte ring cannot take one read's worth of MUD output
-// for every user: the loop reads the MUD again at once while full reads
-// come, so a burst of a few kilobytes lost lines even for users reading at
-// full speed. 64 KiB (the kernel doubles it) still bounds what a user who
-// never reads can hold, at about 8 MiB for 62 such users.
-inline constexpr int kBufferEnvio = 64 * 1024;
+inline constexpr int kFilaEscuta = 15;  // listen backlog
 inline constexpr int kTamanhoErroEscuta = 100;
 
 class TEscuta {
@@ -50,15 +45,16 @@ class TEscuta {
   int soquete = -1;
 
  private:
-  friend void cAtende(const TConjunto* prontos);
-  friend void cAceita(bool ligado);
   TEscuta* anteriorEscuta = nullptr;
   TEscuta* proximaEscuta = nullptr;
+
+ public:
+  using TEscutas = TLista<TEscuta, &TEscuta::anteriorEscuta, &TEscuta::proximaEscuta>;
 };
 
-extern TEscuta* escutas;          // every listener, newest first
-extern TEscuta* escutaCorrente;   // the one the accept dispatch is serving
-extern TEscuta* escutaSeguinte;   // the one it visits next
+// Every listener, newest first. `corrente` is the one the accept dispatch is
+// serving, `seguinte` the one it visits next.
+extern TEscuta::TEscutas escutas;
 
 // Sets `aceitando` of every listener.
 void cAceita(bool ligado);

@@ -1,3 +1,4 @@
+// The event loop: the ten steps of a pass, and running and ending it.
 #include "framework/laco.h"
 
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/relogio.h"
+#include "framework/soquete.h"
 #include "framework/tempo.h"
 
 namespace zandor {
@@ -23,14 +25,6 @@ namespace {
 TConjunto leituraSet;
 TConjunto escritaSet;
 
-inline bool ehBloqueio(int erro) { return erro == EAGAIN || erro == EWOULDBLOCK || erro == EINTR; }
-
-// Restores nivelCorrente however a level's walk ends.
-struct GuardaNivel {
-  int8_t salvo = nivelCorrente;
-  ~GuardaNivel() { nivelCorrente = salvo; }
-};
-
 void fechaEAvisa(TComunica* p) {
   p->cFecha(false);
   p->cEvento(nullptr, 0);
@@ -39,15 +33,10 @@ void fechaEAvisa(TComunica* p) {
 // Drain: every object with pending output, not held, is flushed whether or
 // not its socket was reported writable; an emptied ring is reported.
 void descarregaTodos() {
-  for (int i = 0; i < kNiveis; ++i) {
-    GuardaNivel guarda;
-    nivelCorrente = static_cast<int8_t>(i);
-    for (TComunica* p = cabeca[i]; p != nullptr; p = seguinte[i]) {
-      seguinte[i] = p->cProximo();
-      if (p->cModo() <= kModoNormal && p->soqueteSaida >= 0 && !p->cVazio() && p->cDescarrega())
-        p->cEvento(nullptr, 1);
-    }
-  }
+  niveis.despacha(kNiveis, [](TComunica* p) {
+    if (p->cModo() <= kModoNormal && p->soqueteSaida >= 0 && !p->cVazio() && p->cDescarrega())
+      p->cEvento(nullptr, 1);
+  });
 }
 
 void montaConjuntos(TConjunto* instantaneoLeitura, TConjunto* instantaneoEscrita) {
@@ -55,23 +44,24 @@ void montaConjuntos(TConjunto* instantaneoLeitura, TConjunto* instantaneoEscrita
   escritaSet.limpa();
   for (int i = 0; i <= kNivelNormal; ++i) {
     if (i == kNivelNormal) {
-      for (TEscuta* e = escutas; e != nullptr; e = e->cProxima())
+      for (TEscuta* e = escutas.cabeca; e != nullptr; e = e->cProxima())
         if (e->soquete >= 0 && e->aceitando) leituraSet.poe(e->soquete);
       *instantaneoLeitura = leituraSet;
       *instantaneoEscrita = escritaSet;
     }
-    for (TComunica* p = cabeca[i]; p != nullptr; p = p->cProximo()) {
+    for (TComunica* p = niveis[i].cabeca; p != nullptr; p = p->cProximo()) {
       leituraSet.poe(p->soqueteEntrada);
       if (p->soqueteSaida >= 0 && !p->cVazio()) escritaSet.poe(p->soqueteSaida);
     }
   }
-  for (TComunica* p = cabeca[kNiveis - 1]; p != nullptr; p = p->cProximo()) leituraSet.poe(p->soqueteEntrada);
+  for (TComunica* p = niveis[kNiveis - 1].cabeca; p != nullptr; p = p->cProximo()) leituraSet.poe(p->soqueteEntrada);
 }
 
 // k: ticks to the nearest timer in the next eleven one-tick slots, else 12.
+static_assert(kMaxTicksPasso < kSlotsFinos, "the look-ahead stays within one turn of the one-tick slots");
 int ticksAteTimer() {
   for (int k = 1; k < kMaxTicksPasso; ++k)
-    if (roda[(agora + k) % kSlotsFinos] != nullptr) return k;
+    if (rodaTempo.roda[(rodaTempo.agora + k) % kSlotsFinos] != nullptr) return k;
   return kMaxTicksPasso;
 }
 
@@ -79,29 +69,25 @@ int ticksAteTimer() {
 
 uint16_t tickAgora() { return static_cast<uint16_t>(relogio() / kMsPorTick); }
 
-void cRecebe(const TConjunto* prontos, int niveis) {
-  GuardaNivel guarda;
+void cRecebe(const TConjunto* prontos, int ate) {
   char buffer[kTamanhoRecebe];
-  for (int i = 0; i < niveis && i < kNiveis; ++i) {
-    nivelCorrente = static_cast<int8_t>(i);
-    for (TComunica* p = cabeca[i]; p != nullptr; p = seguinte[i]) {
-      seguinte[i] = p->cProximo();
-      corrente[i] = p;
-      TVigia vida(p);
-      while (p->soqueteEntrada >= 0 && prontos->tem(p->soqueteEntrada)) {
-        const ssize_t r = recv(p->soqueteEntrada, buffer, sizeof buffer, 0);
-        if (r < 0 && ehBloqueio(errno)) break;
-        if (r <= 0) {
-          fechaEAvisa(p);
-          break;
-        }
-        p->cEvento(buffer, static_cast<int32_t>(r));
-        // A full buffer may mean more is waiting; anything less ends it.
-        if (r != kTamanhoRecebe || !vida.vivo()) break;
+  niveis.despacha(ate, [prontos, &buffer](TComunica* p) {
+    // Whether p still exists is the watch's to say, not the level's cursor:
+    // a change of level takes p off this list alive.
+    TVigia vida(p);
+    while (p->soqueteEntrada >= 0 && prontos->tem(p->soqueteEntrada)) {
+      const ssize_t r = recv(p->soqueteEntrada, buffer, sizeof buffer, 0);
+      if (r < 0 && ehBloqueio(errno)) break;
+      if (r <= 0) {
+        fechaEAvisa(p);
+        break;
       }
-      if (vida.vivo() && p->fechar) fechaEAvisa(p);
+      p->cEvento(buffer, static_cast<int32_t>(r));
+      // A full buffer may mean more is waiting; anything less ends it.
+      if (r != kTamanhoRecebe || !vida.vivo()) break;
     }
-  }
+    if (vida.vivo() && p->fechar) fechaEAvisa(p);
+  });
 }
 
 void cPasso() {

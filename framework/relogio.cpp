@@ -1,3 +1,4 @@
+// The monotonic clock behind the seam.
 #include "framework/relogio.h"
 
 #include <ctime>

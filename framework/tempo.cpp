@@ -5,25 +5,15 @@
 
 namespace zandor {
 
-TTempo* roda[kSlotsRoda];
-int agora = 0;
-int volta = kSlotsFinos;
+TRoda rodaTempo;
 
 void TTempo::insere(int slot) {
   casa = static_cast<int16_t>(slot);
-  anteriorRoda = nullptr;
-  proximoRoda = roda[slot];
-  if (roda[slot] != nullptr) roda[slot]->anteriorRoda = this;
-  roda[slot] = this;
+  Elos::poeCabeca(rodaTempo.roda[slot], this);
 }
 
 void TTempo::desliga() {
-  if (anteriorRoda != nullptr)
-    anteriorRoda->proximoRoda = proximoRoda;
-  else
-    roda[casa] = proximoRoda;
-  if (proximoRoda != nullptr) proximoRoda->anteriorRoda = anteriorRoda;
-  anteriorRoda = proximoRoda = nullptr;
+  Elos::tira(rodaTempo.roda[casa], this);
   casa = -1;
 }
 
@@ -32,41 +22,44 @@ TTempo::~TTempo() {
 }
 
 int TTempo::cArma(int a) {
+  const TRoda& r = rodaTempo;
   if (a > kMaxTicks) a = kMaxTicks;
   if (casa >= 0) desliga();
   if (a <= 0) return 0;
   if (a < kSlotsFinos) {
     resto = 0;
-    insere((agora + a) % kSlotsFinos);
+    insere((r.agora + a) % kSlotsFinos);
     return a;
   }
   // Ticks to the next boundary at which `agora` becomes 0 or 300 (1..300);
   // the rest is counted in whole coarse slots after `volta`.
-  const int ateFronteira = ((kSlotsFinos - 1 - agora) % kTicksPorGrosso) + 1;
+  const int ateFronteira = ((kSlotsFinos - 1 - r.agora) % kTicksPorGrosso) + 1;
   const int alem = a - ateFronteira;
   resto = static_cast<int16_t>(alem % kTicksPorGrosso);
-  insere(kSlotsFinos + ((volta - kSlotsFinos) + alem / kTicksPorGrosso) % kSlotsGrossos);
+  insere(kSlotsFinos + ((r.volta - kSlotsFinos) + alem / kTicksPorGrosso) % kSlotsGrossos);
   return a;
 }
 
 int TTempo::cFalta() const {
+  const TRoda& r = rodaTempo;
   if (casa < 0) return 0;
-  if (casa < kSlotsFinos) return (casa - agora + kSlotsFinos) % kSlotsFinos;
-  return ((casa - volta + kSlotsGrossos) % kSlotsGrossos) * kTicksPorGrosso + resto +
-         ((kSlotsFinos - 1 - agora) % kTicksPorGrosso) + 1;
+  if (casa < kSlotsFinos) return (casa - r.agora + kSlotsFinos) % kSlotsFinos;
+  return ((casa - r.volta + kSlotsGrossos) % kSlotsGrossos) * kTicksPorGrosso + resto +
+         ((kSlotsFinos - 1 - r.agora) % kTicksPorGrosso) + 1;
 }
 
 void cAvanca(int ticks) {
+  TRoda& r = rodaTempo;
   for (int i = 0; i < ticks; ++i) {
-    agora = (agora + 1) % kSlotsFinos;
-    if (agora % kTicksPorGrosso == 0) {
-      volta = volta + 1 == kSlotsRoda ? kSlotsFinos : volta + 1;
-      while (TTempo* t = roda[volta]) {
+    r.agora = (r.agora + 1) % kSlotsFinos;
+    if (r.agora % kTicksPorGrosso == 0) {
+      r.volta = r.volta + 1 == kSlotsRoda ? kSlotsFinos : r.volta + 1;
+      while (TTempo* t = r.roda[r.volta]) {
         t->desliga();
-        t->insere((t->resto + agora + kTicksPorGrosso) % kSlotsFinos);
+        t->insere((t->resto + r.agora + kTicksPorGrosso) % kSlotsFinos);
       }
     }
-    while (TTempo* t = roda[agora]) {
+    while (TTempo* t = r.roda[r.agora]) {
       t->desliga();
       t->cExpira();
     }

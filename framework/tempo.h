@@ -24,6 +24,8 @@
 
 #include <cstdint>
 
+#include "framework/lista.h"
+
 namespace zandor {
 
 inline constexpr int kSlotsFinos = 600;     // one-tick slots
@@ -31,6 +33,16 @@ inline constexpr int kSlotsGrossos = 300;   // coarse slots
 inline constexpr int kTicksPorGrosso = 300; // ticks a coarse slot spans
 inline constexpr int kSlotsRoda = kSlotsFinos + kSlotsGrossos;
 inline constexpr int kMaxTicks = 90000;     // the longest delay
+
+// A coarse slot empties at a boundary into the one-tick slot 300 + resto
+// ticks ahead (resto < 300): within one turn of those slots, and never the
+// slot of that very tick, only because they span two coarse periods.
+static_assert(kSlotsFinos == 2 * kTicksPorGrosso, "one-tick slots span two coarse periods");
+// The longest delay is placed at most kSlotsGrossos - 1 coarse slots after
+// `volta`, never back on `volta` itself, which empties only a turn later.
+static_assert(kMaxTicks == kSlotsGrossos * kTicksPorGrosso, "the longest delay is one turn of the coarse slots");
+// `casa` holds any slot and -1; `resto` holds up to a period.
+static_assert(kSlotsRoda - 1 <= INT16_MAX && kTicksPorGrosso <= INT16_MAX, "slots fit the 16-bit fields");
 
 class TTempo {
  public:
@@ -59,12 +71,19 @@ class TTempo {
   TTempo* proximoRoda = nullptr;
   int16_t casa = -1;   // -1 idle, 0..599 one-tick slot, 600..899 coarse slot
   int16_t resto = 0;   // coarse only: ticks beyond 300 once its slot is emptied
+
+  using Elos = TElos<TTempo, &TTempo::anteriorRoda, &TTempo::proximoRoda>;
 };
 
-// The wheel's globals; the event loop reads `agora` and the one-tick slots.
-extern TTempo* roda[kSlotsRoda];
-extern int agora;  // 0..599
-extern int volta;  // 600..899
+// The wheel: its slots and its two positions. The event loop reads `agora`
+// and the one-tick slots.
+struct TRoda {
+  TTempo* roda[kSlotsRoda] = {};
+  int agora = 0;            // 0..599
+  int volta = kSlotsFinos;  // 600..899
+};
+
+extern TRoda rodaTempo;
 
 // Moves the wheel on tick by tick, firing every timer that falls due. Ticks
 // are never skipped, so late timers fire late but in order.

@@ -23,6 +23,8 @@ namespace {
 
 constexpr char kLocal[] = "127.0.0.1";
 
+using Usuarios = TElos<TCliente, &TCliente::anterior, &TCliente::proximo>;
+
 // A text converted to UTF-8 is built in half the encoder's room, so that
 // even a text of nothing but LFs, each doubled by the telnet encoder, is
 // never cut there, in the middle of a character: only codificaUtf8 cuts,
@@ -36,22 +38,12 @@ static_assert(kMaxBytesUtf8 * kMaiorConversa < kTamanhoUtf8);
 
 }  // namespace
 
-TCliente::TCliente() {
-  proximo = clientes;
-  if (clientes != nullptr) clientes->anterior = this;
-  clientes = this;
-}
+TCliente::TCliente() { Usuarios::poeCabeca(clientes, this); }
 
 // Leaves the user list first, so no walk made after this meets the user;
 // then the timer is disarmed and the connection flushed once and closed by
 // the base destructors, in that order.
-TCliente::~TCliente() {
-  if (anterior != nullptr)
-    anterior->proximo = proximo;
-  else
-    clientes = proximo;
-  if (proximo != nullptr) proximo->anterior = anterior;
-}
+TCliente::~TCliente() { Usuarios::tira(clientes, this); }
 
 bool TCliente::cEscreve(const char* texto) {
   if (!(opcoes & kOpcaoUtf8)) return enviaTexto(texto);
@@ -66,13 +58,13 @@ bool TCliente::cEscreve(const char* texto) {
 // character: that one becomes "?", rather than send the whole line to the
 // Windows-1252 reading. The cost is a copy and a pass over the line per
 // UTF-8 user.
-bool TCliente::cEscreveMud(const char* linha, bool cortada) {
-  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(linha);
+bool TCliente::cEscreveMud(const char* linhaMud, bool cortada) {
+  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(linhaMud);
   char copiada[kMaxLinha + 1];
-  int n = static_cast<int>(copiaLimitada(copiada, linha, sizeof copiada) - copiada);
+  int n = static_cast<int>(copiaLimitada(copiada, linhaMud, sizeof copiada) - copiada);
   if (cortada) n = fechaCorte(copiada, n);
   if (ehUtf8(copiada, n)) return enviaTexto(copiada);
-  return cEscreve(linha);
+  return cEscreve(linhaMud);
 }
 
 bool TCliente::enviaTexto(const char* texto) {

@@ -65,7 +65,7 @@ class TCliente : public TComunica, public TTempo {
   bool cEscreve(const char* texto);
   // A line from the MUD, in whatever charset the MUD speaks; `cortada` when
   // the line was cut at its limit.
-  bool cEscreveMud(const char* linha, bool cortada);
+  bool cEscreveMud(const char* linhaMud, bool cortada);
   void cPedeApelido();
 
   TCliente* anterior = nullptr;

@@ -19,7 +19,7 @@ inline constexpr int kPedacoArquivo = 300;        // the file is read in chunks 
 // A line without '=' or with an empty value is no entry.
 class TLeitorEntradas {
  public:
-  explicit TLeitorEntradas(const char* nomePedido) : pedido(nomePedido) {}
+  explicit TLeitorEntradas(const char* procurado) : pedido(procurado) {}
   void cLe(const char* bytes, int n);
   void cFimLinha();
   // The value of the last matching entry, or null.

@@ -164,7 +164,7 @@ bool TCliente::completaLinha() {
       if (cModo() == kModoNormal) {
         cDescarrega();
         cMuda(kModoRetido, kNivelNormal);
-        if (soqueteSaida >= 0) send(soqueteSaida, msg::kTecle, sizeof msg::kTecle - 1, MSG_NOSIGNAL);
+        cEnviaDireto(msg::kTecle, sizeof msg::kTecle - 1);
         if (!(opcoes & kOpcaoC1)) cRepete();
       }
       return true;

@@ -14,8 +14,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,30 +22,11 @@
 #include "framework/comunica.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
+#include "ponta.h"
 #include "soquetes.h"
 
 namespace zandor {
 namespace {
-
-class Ponta;
-
-// Every event, in order: "A:<bytes>", "A:fechou" (closed), "A:drenou" (drained).
-std::vector<std::string> registro;
-// What an object does inside its callback; it may destroy the object.
-std::function<void(Ponta*, const char*, int32_t)> gancho;
-std::set<Ponta*> vivas;
-
-class Ponta : public TComunica {
- public:
-  explicit Ponta(std::string n) : nome(std::move(n)) { vivas.insert(this); }
-  ~Ponta() override { vivas.erase(this); }
-  void cEvento(const char* dados, int32_t n) override {
-    registro.push_back(nome + (dados != nullptr ? ":" + std::string(dados, static_cast<size_t>(n))
-                                                : n == 0 ? ":fechou" : ":drenou"));
-    if (gancho) gancho(this, dados, n);
-  }
-  std::string nome;
-};
 
 // Each record waiting on a SOCK_SEQPACKET end: one per send.
 std::vector<std::string> pacotes(int fd) {
@@ -75,39 +54,18 @@ void parTcp(int par[2]) {
   for (int i = 0; i < 2; ++i) fcntl(par[i], F_SETFL, fcntl(par[i], F_GETFL) | O_NONBLOCK);
 }
 
-class Comunica : public ::testing::Test {
+// Received bytes are logged as themselves: "A:<bytes>".
+class Comunica : public Pontas {
  protected:
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(cabeca[i], nullptr) << "level " << i << " left populated";
+    Pontas::SetUp();
     ASSERT_EQ(lote, 0);
-    ASSERT_EQ(nivelCorrente, kNivelNenhum);
+    ASSERT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
   void TearDown() override {
-    gancho = nullptr;
-    while (!vivas.empty()) delete *vivas.begin();
-    for (int fd : pares_)
-      if (fd >= 0) close(fd);
-    registro.clear();
     lote = 0;
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(cabeca[i], nullptr);
+    Pontas::TearDown();
   }
-
-  // A new object whose socket is one end of a fresh pair; returns our end.
-  int liga(Ponta*& p, const char* nome, int tipo = SOCK_STREAM) {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, tipo | SOCK_NONBLOCK, 0, par), 0);
-    p = new Ponta(nome);
-    p->soqueteSaida = p->soqueteEntrada = par[0];
-    pares_.push_back(par[1]);
-    return par[1];
-  }
-  // Closes our end of a pair early, as a vanished peer.
-  void larga(int fd) {
-    for (int& f : pares_)
-      if (f == fd) f = -1;
-    close(fd);
-  }
-  std::vector<int> pares_;
 };
 
 std::string serie(int n, int semente = 0) {
@@ -239,6 +197,36 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
                                            CasoCheio{"HeldPeerFull", true, false, false}),
                          PeloNome());
 
+// The direct send goes out at once, ahead of held output, and leaves the
+// ring, the marks and the mode as they were. Failing, it changes nothing
+// either: no SIGPIPE, no close request; the next flush meets the failure.
+TEST_F(Comunica, DirectSendGoesAheadAndTouchesNothing) {
+  Ponta* p;
+  const int par = liga(p, "A", SOCK_SEQPACKET);
+  p->cMuda(kModoRetido, kNivelNormal);
+  lote = 1;
+  ASSERT_TRUE(p->cEnvia("retido", -1));
+  p->cEnviaDireto("agora", -1);
+  p->cEnviaDireto("xyz", 2);
+  EXPECT_EQ(pacotes(par), (std::vector<std::string>{"agora", "xy"}));
+  EXPECT_EQ(p->cPendentes(), 6);
+  EXPECT_EQ(p->cMarca(0), 0);
+  EXPECT_EQ(p->cModo(), kModoRetido);
+  p->cMuda(kModoNormal, kNivelNormal);
+  EXPECT_TRUE(p->cDescarrega());
+  EXPECT_EQ(pacotes(par), std::vector<std::string>{"retido"});
+
+  void (*antes)(int) = signal(SIGPIPE, SIG_DFL);  // a SIGPIPE would end the test run
+  larga(par);
+  p->cEnviaDireto("perdido", -1);
+  EXPECT_FALSE(p->fechar);
+  EXPECT_GE(p->soqueteSaida, 0);
+  signal(SIGPIPE, antes);
+  p->cFecha(false);
+  p->cEnviaDireto("nada", -1);  // no socket: nothing at all
+  EXPECT_TRUE(registro.empty());
+}
+
 // ---- blocking modes --------------------------------------------------------
 
 struct CasoNivel {
@@ -280,7 +268,7 @@ TEST_P(NivelChamador, BlockingSendFromALowerLevelIsRefused) {
   EXPECT_EQ(saida, caso.recusa ? "[TComunica] Erro: cEnvia() foi chamado de cEvento() de menor n\xEDvel\n" : "");
   EXPECT_TRUE(alvo->cDescarrega());
   EXPECT_EQ(le(parAlvo), caso.recusa ? "" : "x");
-  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+  EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
 }
 
 INSTANTIATE_TEST_SUITE_P(Comunica, NivelChamador,
@@ -317,7 +305,7 @@ TEST_F(Comunica, BlockedSendServesOnlyLowerLevels) {
 
   EXPECT_TRUE(b->cEnvia(y.data(), 100));
   EXPECT_EQ(registro, (std::vector<std::string>{"A:!", "L1:!"}));
-  EXPECT_EQ(nivelCorrente, kNivelNenhum);
+  EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   EXPECT_TRUE(b->cDescarrega());
   lido += le(parB);
   EXPECT_TRUE(lido == recheio + x + y) << lido.size() << " bytes read";
@@ -492,7 +480,7 @@ TEST_P(Muda, ModeAndLevel) {
   w->cMuda(kModoNormal, 2);
   Ponta* y = new Ponta("Y");
   Ponta* x = new Ponta("X");
-  ASSERT_EQ(cabeca[kNivelNormal], x) << "new objects go to the head of level 4";
+  ASSERT_EQ(niveis[kNivelNormal].cabeca, x) << "new objects go to the head of level 4";
   ASSERT_EQ(x->cProximo(), y);
 
   x->cMuda(caso.modo, caso.nivel);
@@ -500,17 +488,17 @@ TEST_P(Muda, ModeAndLevel) {
   EXPECT_EQ(x->cNivel(), caso.nivelDepois);
   if (caso.nivelDepois == 2) {
     // Appended at the tail, and gone from level 4.
-    EXPECT_EQ(cabeca[2], w);
+    EXPECT_EQ(niveis[2].cabeca, w);
     EXPECT_EQ(w->cProximo(), x);
-    EXPECT_EQ(cauda[2], x);
-    EXPECT_EQ(cabeca[kNivelNormal], y);
-    EXPECT_EQ(cauda[kNivelNormal], y);
+    EXPECT_EQ(niveis[2].cauda, x);
+    EXPECT_EQ(niveis[kNivelNormal].cabeca, y);
+    EXPECT_EQ(niveis[kNivelNormal].cauda, y);
     EXPECT_EQ(y->cProximo(), nullptr);
   } else {
-    EXPECT_EQ(cabeca[kNivelNormal], x);
+    EXPECT_EQ(niveis[kNivelNormal].cabeca, x);
     EXPECT_EQ(x->cProximo(), y);
-    EXPECT_EQ(cabeca[2], w);
-    EXPECT_EQ(cauda[2], w);
+    EXPECT_EQ(niveis[2].cabeca, w);
+    EXPECT_EQ(niveis[2].cauda, w);
   }
 }
 
@@ -568,7 +556,7 @@ TEST_P(Fecha, ClosesBothSocketsAfterAtMostOneFlush) {
     for (int i = 0; i < kMarcas; ++i) EXPECT_EQ(p->cMarca(i), -1);
     EXPECT_FALSE(p->fechar);
     EXPECT_EQ(p->cModo(), caso.modo);
-    EXPECT_EQ(cabeca[3], p);
+    EXPECT_EQ(niveis[3].cabeca, p);
   }
   EXPECT_EQ(le(parSaida), caso.entrega ? "pendente" : "");
   char c;

@@ -20,6 +20,7 @@
 #include "casos.h"
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
+#include "framework/soquete.h"
 
 // listen() cannot be made to fail on demand from outside, so the test
 // executable stands in front of it: while `falhaListen` holds an error
@@ -54,6 +55,11 @@ class Ouvinte : public TEscuta {
 
   void cConecta(int s, const sockaddr_in* par) override {
     EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0) << "accepted sockets are non-blocking";
+    EXPECT_NE(fcntl(s, F_GETFD) & FD_CLOEXEC, 0) << "accepted sockets are close-on-exec";
+    int envio = 0;
+    socklen_t t = sizeof envio;
+    EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_SNDBUF, &envio, &t), 0);
+    EXPECT_GE(envio, kBufferEnvio);
     EXPECT_EQ(par->sin_family, AF_INET);
     EXPECT_EQ(ntohl(par->sin_addr.s_addr), INADDR_LOOPBACK);
     entregues.push_back(nome + ":" + std::to_string(ntohs(par->sin_port)));
@@ -76,12 +82,12 @@ uint16_t abre(Ouvinte* o) {
 
 class Escuta : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(escutas, nullptr) << "a listener was left behind"; }
+  void SetUp() override { ASSERT_EQ(escutas.cabeca, nullptr) << "a listener was left behind"; }
   void TearDown() override {
     while (!ouvintes.empty()) delete *ouvintes.begin();
     for (int c : clientes_) close(c);
     entregues.clear();
-    EXPECT_EQ(escutas, nullptr);
+    EXPECT_EQ(escutas.cabeca, nullptr);
   }
 
   // Connects from loopback; returns the client's own port, -1 when refused.
@@ -105,7 +111,7 @@ class Escuta : public ::testing::Test {
     TConjunto conjunto;
     for (Ouvinte* o : prontos) conjunto.poe(o->soquete);
     cAtende(&conjunto);
-    EXPECT_EQ(escutaCorrente, nullptr);
+    EXPECT_EQ(escutas.corrente, nullptr);
   }
 
   std::vector<int> clientes_;
@@ -183,9 +189,31 @@ TEST_F(Escuta, OpenAgainAndDisconnect) {
   o->cDesliga();
   EXPECT_EQ(o->soquete, -1);
   EXPECT_EQ(conecta(outra), -1);
-  EXPECT_EQ(escutas, o);
+  EXPECT_EQ(escutas.cabeca, o);
   o->cDesliga();  // twice is harmless
   EXPECT_GT(conecta(abre(o)), 0);
+}
+
+// The listener and the sockets soqueteTcp makes are non-blocking from birth
+// and close-on-exec, so no child process inherits them.
+TEST_F(Escuta, SocketsAreNonBlockingAndCloseOnExec) {
+  Ouvinte* o = new Ouvinte("L");
+  abre(o);
+  const int tcp = soqueteTcp();
+  ASSERT_GE(tcp, 0);
+  for (int s : {o->soquete, tcp}) {
+    EXPECT_NE(fcntl(s, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_NE(fcntl(s, F_GETFD) & FD_CLOEXEC, 0);
+  }
+  int tipo = 0;
+  socklen_t t = sizeof tipo;
+  EXPECT_EQ(getsockopt(tcp, SOL_SOCKET, SO_TYPE, &tipo, &t), 0);
+  EXPECT_EQ(tipo, SOCK_STREAM);
+  sockaddr_in endereco{};
+  t = sizeof endereco;
+  EXPECT_EQ(getsockname(tcp, reinterpret_cast<sockaddr*>(&endereco), &t), 0);
+  EXPECT_EQ(endereco.sin_family, AF_INET);
+  close(tcp);
 }
 
 // ---- the accept dispatch ---------------------------------------------------
@@ -232,7 +260,7 @@ TEST_P(PasseioEscutas, CallbacksDoNotDisturbTheWalk) {
 
   std::string chamados, lista;
   for (const std::string& e : entregues) chamados += (chamados.empty() ? "" : " ") + e.substr(0, e.find(':'));
-  for (TEscuta* e = escutas; e != nullptr; e = e->cProxima())
+  for (TEscuta* e = escutas.cabeca; e != nullptr; e = e->cProxima())
     lista += (lista.empty() ? "" : " ") + static_cast<Ouvinte*>(e)->nome;
   EXPECT_EQ(chamados, caso.entregas);
   EXPECT_EQ(lista, caso.restantes);

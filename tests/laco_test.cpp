@@ -13,8 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,36 +24,21 @@
 #include "framework/laco.h"
 #include "framework/relogio.h"
 #include "framework/tempo.h"
+#include "ponta.h"
 #include "soquetes.h"
 
 namespace zandor {
 namespace {
 
-class Ponta;
-
-// Every callback, in order: "A:<count>", "A:fechou", "A:drenou", "T:expira",
-// "L:conecta".
-std::vector<std::string> registro;
-std::function<void(Ponta*, const char*, int32_t)> gancho;
-std::set<Ponta*> vivas;
-
-class Ponta : public TComunica {
- public:
-  explicit Ponta(std::string n) : nome(std::move(n)) { vivas.insert(this); }
-  ~Ponta() override { vivas.erase(this); }
-  void cEvento(const char* dados, int32_t n) override {
-    registro.push_back(nome + (dados != nullptr ? ":" + std::to_string(n) : n == 0 ? ":fechou" : ":drenou"));
-    if (gancho) gancho(this, dados, n);  // may destroy *this: nothing after it
-  }
-  std::string nome;
-};
+// Every callback goes to `registro`, in order: "A:<count>", "A:fechou",
+// "A:drenou", and from the two classes below "T:expira" and "L:conecta".
 
 // Timers and accepted connections are served outside any level's dispatch.
 class Alarme : public TTempo {
  public:
   void cExpira() override {
     registro.push_back("T:expira");
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
 };
 
@@ -63,7 +46,7 @@ class Ouvinte : public TEscuta {
  public:
   void cConecta(int s, const sockaddr_in*) override {
     registro.push_back("L:conecta");
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
     close(s);
   }
 };
@@ -72,23 +55,26 @@ uint32_t msFalso = 0;
 uint32_t relogioFalso() { return msFalso; }
 
 bool rodaVazia() {
-  for (TTempo* t : roda)
+  for (TTempo* t : rodaTempo.roda)
     if (t != nullptr) return false;
   return true;
 }
 
 // Ticks the wheel moved since `antes`.
-int andou(int antes) { return (agora - antes + kSlotsFinos) % kSlotsFinos; }
+int andou(int antes) { return (rodaTempo.agora - antes + kSlotsFinos) % kSlotsFinos; }
 
-class Laco : public ::testing::Test {
+class Laco : public Pontas {
  protected:
+  Laco() : Pontas(Ponta::Dados::contagem) {}
+
   void SetUp() override {
-    for (int i = 0; i < kNiveis; ++i) ASSERT_EQ(cabeca[i], nullptr) << "level " << i << " left populated";
-    ASSERT_EQ(escutas, nullptr);
+    Pontas::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(escutas.cabeca, nullptr);
     ASSERT_TRUE(rodaVazia());
     ASSERT_FALSE(rodando);
-    agoraAntes_ = agora;
-    voltaAntes_ = volta;
+    agoraAntes_ = rodaTempo.agora;
+    voltaAntes_ = rodaTempo.volta;
     relogioAntes_ = relogio;
     relogio = relogioFalso;
     msFalso = 1000000;
@@ -105,29 +91,16 @@ class Laco : public ::testing::Test {
   }
 
   void TearDown() override {
-    gancho = nullptr;
-    while (!vivas.empty()) delete *vivas.begin();
     delete despertador_;
     delete ouvinte_;
-    for (int fd : pares_) close(fd);
-    registro.clear();
     relogio = relogioAntes_;
     EXPECT_TRUE(rodaVazia());
     if (rodaVazia()) {
-      agora = agoraAntes_;
-      volta = voltaAntes_;
+      rodaTempo.agora = agoraAntes_;
+      rodaTempo.volta = voltaAntes_;
     }
-    for (int i = 0; i < kNiveis; ++i) EXPECT_EQ(cabeca[i], nullptr);
-    EXPECT_EQ(nivelCorrente, kNivelNenhum);
-  }
-
-  int liga(Ponta*& p, const std::string& nome) {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
-    p = new Ponta(nome);
-    p->soqueteSaida = p->soqueteEntrada = par[0];
-    pares_.push_back(par[1]);
-    return par[1];
+    Pontas::TearDown();
+    EXPECT_EQ(niveis.nivelCorrente, kNivelNenhum);
   }
 
   // A listener on a free port with one connection from loopback waiting.
@@ -144,7 +117,6 @@ class Laco : public ::testing::Test {
     pares_.push_back(c);
   }
 
-  std::vector<int> pares_;
   TComunica* despertador_ = nullptr;
   Ouvinte* ouvinte_ = nullptr;
 
@@ -336,7 +308,7 @@ TEST_P(Drena, PassFlushesAndReportsDrainedOutput) {
   const std::string recheio = caso.cheio ? enche(p->soqueteSaida) : "";
   ASSERT_TRUE(p->cEnvia("saida", -1));
   int nivel = -1;
-  gancho = [&](Ponta*, const char*, int32_t) { nivel = nivelCorrente; };
+  gancho = [&](Ponta*, const char*, int32_t) { nivel = niveis.nivelCorrente; };
   cPasso();
   EXPECT_EQ(registro, caso.evento ? std::vector<std::string>{"A:drenou"} : std::vector<std::string>{});
   if (caso.evento) {
@@ -374,11 +346,11 @@ TEST_P(Ticks, ElapsedTicksOfAPass) {
   msFalso = caso.desde;
   marcaTick = tickAgora();
   msFalso = caso.ate;
-  const int antes = agora;
+  const int antes = rodaTempo.agora;
   cPasso();
   EXPECT_EQ(andou(antes), caso.ticks);
   EXPECT_EQ(marcaTick, static_cast<uint16_t>(caso.ate / kMsPorTick));
-  const int depois = agora;
+  const int depois = rodaTempo.agora;
   cPasso();
   EXPECT_EQ(andou(depois), 0);
 }
@@ -441,7 +413,7 @@ TEST_F(Laco, SixtyFifthSocketIsLeftOut) {
     const int par = liga(p[i], "P" + std::to_string(i));
     ASSERT_EQ(send(par, "!", 1, 0), 1);
   }
-  ASSERT_EQ(cauda[kNivelNormal], p[0]);
+  ASSERT_EQ(niveis[kNivelNormal].cauda, p[0]);
   cPasso();
   cPasso();
   EXPECT_EQ(registro.size(), 64u);

@@ -139,8 +139,8 @@ class Sessao : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(clientes, nullptr);
     ASSERT_EQ(mud, nullptr);
-    agoraAntes_ = agora;
-    voltaAntes_ = volta;
+    agoraAntes_ = rodaTempo.agora;
+    voltaAntes_ = rodaTempo.volta;
   }
 
   void TearDown() override {
@@ -151,10 +151,10 @@ class Sessao : public ::testing::Test {
     // With every session gone the wheel is empty again, so its hands can go
     // back to where they were.
     bool vazia = true;
-    for (TTempo* t : roda) vazia = vazia && t == nullptr;
+    for (TTempo* t : rodaTempo.roda) vazia = vazia && t == nullptr;
     if (vazia) {
-      agora = agoraAntes_;
-      volta = voltaAntes_;
+      rodaTempo.agora = agoraAntes_;
+      rodaTempo.volta = voltaAntes_;
     }
   }
 

@@ -20,7 +20,7 @@ namespace zandor {
 namespace {
 
 bool rodaVazia() {
-  for (TTempo* cabeca : roda)
+  for (TTempo* cabeca : rodaTempo.roda)
     if (cabeca != nullptr) return false;
   return true;
 }
@@ -46,7 +46,7 @@ class Marca : public TTempo {
   void cExpira() override {
     ++disparos;
     ultimoTick = tick;
-    agoraAoDisparar = agora;
+    agoraAoDisparar = rodaTempo.agora;
     armadoAoDisparar = cArmado();
     faltaAoDisparar = cFalta();
     if (ordem_ != nullptr) ordem_->push_back(nome_);
@@ -69,22 +69,22 @@ class Roda : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(rodaVazia()) << "a timer was left armed by an earlier test";
-    agoraAntes_ = agora;
-    voltaAntes_ = volta;
+    agoraAntes_ = rodaTempo.agora;
+    voltaAntes_ = rodaTempo.volta;
     tick = 0;
   }
   void TearDown() override {
     EXPECT_TRUE(rodaVazia()) << "this test left a timer armed";
     if (rodaVazia()) {
-      agora = agoraAntes_;
-      volta = voltaAntes_;
+      rodaTempo.agora = agoraAntes_;
+      rodaTempo.volta = voltaAntes_;
     }
   }
   // Puts the empty wheel at a given position and restarts the tick count.
   void comecaEm(int novoAgora, int novaVolta) {
     ASSERT_TRUE(rodaVazia());
-    agora = novoAgora;
-    volta = novaVolta;
+    rodaTempo.agora = novoAgora;
+    rodaTempo.volta = novaVolta;
     tick = 0;
   }
 
@@ -100,8 +100,8 @@ TEST_F(Roda, OneTickAndLastOneTickSlot) {
   Marca um, ultimo;
   EXPECT_EQ(um.cArma(1), 1);
   EXPECT_EQ(ultimo.cArma(599), 599);
-  EXPECT_EQ(roda[1], &um);
-  EXPECT_EQ(roda[599], &ultimo);
+  EXPECT_EQ(rodaTempo.roda[1], &um);
+  EXPECT_EQ(rodaTempo.roda[599], &ultimo);
   EXPECT_EQ(um.cFalta(), 1);
   EXPECT_EQ(ultimo.cFalta(), 599);
 
@@ -124,17 +124,17 @@ TEST_F(Roda, SixHundredGoesToTheNextCoarseSlotAndMovesInAtTick300) {
   comecaEm(0, 600);
   Marca t;
   EXPECT_EQ(t.cArma(600), 600);
-  EXPECT_EQ(roda[601], &t);
+  EXPECT_EQ(rodaTempo.roda[601], &t);
   EXPECT_EQ(t.cFalta(), 600);
 
   avanca(299);
-  EXPECT_EQ(roda[601], &t);
+  EXPECT_EQ(rodaTempo.roda[601], &t);
   EXPECT_EQ(t.cFalta(), 301);
   avanca(1);  // tick 300: a coarse boundary
-  EXPECT_EQ(agora, 300);
-  EXPECT_EQ(volta, 601);
-  EXPECT_EQ(roda[601], nullptr);
-  EXPECT_EQ(roda[0], &t);
+  EXPECT_EQ(rodaTempo.agora, 300);
+  EXPECT_EQ(rodaTempo.volta, 601);
+  EXPECT_EQ(rodaTempo.roda[601], nullptr);
+  EXPECT_EQ(rodaTempo.roda[0], &t);
   EXPECT_EQ(t.cFalta(), 300);
 
   avanca(299);
@@ -149,19 +149,19 @@ TEST_F(Roda, FifteenHundredFromTick250) {
   comecaEm(250, 600);
   Marca t;
   EXPECT_EQ(t.cArma(1500), 1500);
-  EXPECT_EQ(roda[604], &t);
+  EXPECT_EQ(rodaTempo.roda[604], &t);
   EXPECT_EQ(t.cFalta(), 1500);
 
   // The boundaries come after 50, 350, 650 and 950 ticks; the fourth moves
   // the timer into slot 550.
   avanca(949);
-  EXPECT_EQ(volta, 603);
-  EXPECT_EQ(roda[604], &t);
+  EXPECT_EQ(rodaTempo.volta, 603);
+  EXPECT_EQ(rodaTempo.roda[604], &t);
   EXPECT_EQ(t.cFalta(), 551);
   avanca(1);
-  EXPECT_EQ(volta, 604);
-  EXPECT_EQ(agora, 0);
-  EXPECT_EQ(roda[550], &t);
+  EXPECT_EQ(rodaTempo.volta, 604);
+  EXPECT_EQ(rodaTempo.agora, 0);
+  EXPECT_EQ(rodaTempo.roda[550], &t);
   EXPECT_EQ(t.cFalta(), 550);
 
   avanca(549);
@@ -175,12 +175,12 @@ TEST_F(Roda, SixHundredFromTheTickBeforeABoundary) {
   comecaEm(299, 600);
   Marca t;
   EXPECT_EQ(t.cArma(600), 600);
-  EXPECT_EQ(roda[601], &t);
+  EXPECT_EQ(rodaTempo.roda[601], &t);
   EXPECT_EQ(t.cFalta(), 600);
 
   avanca(1);  // agora 300: moves in at once
-  EXPECT_EQ(volta, 601);
-  EXPECT_EQ(roda[299], &t);
+  EXPECT_EQ(rodaTempo.volta, 601);
+  EXPECT_EQ(rodaTempo.roda[299], &t);
   EXPECT_EQ(t.cFalta(), 599);
 
   avanca(598);
@@ -194,7 +194,7 @@ TEST_F(Roda, LongestDelayLandsInTheCoarseSlotBeforeVolta) {
   comecaEm(0, 600);
   Marca t;
   EXPECT_EQ(t.cArma(90000), 90000);
-  EXPECT_EQ(roda[899], &t);
+  EXPECT_EQ(rodaTempo.roda[899], &t);
   EXPECT_EQ(t.cFalta(), 90000);
 
   avanca(89999);
@@ -203,8 +203,8 @@ TEST_F(Roda, LongestDelayLandsInTheCoarseSlotBeforeVolta) {
   avanca(1);
   EXPECT_EQ(t.disparos, 1);
   EXPECT_EQ(t.ultimoTick, 90000);
-  EXPECT_EQ(agora, 0);  // a whole turn of both levels
-  EXPECT_EQ(volta, 600);
+  EXPECT_EQ(rodaTempo.agora, 0);  // a whole turn of both levels
+  EXPECT_EQ(rodaTempo.volta, 600);
 }
 
 // ------------------------------------------------------ arming and limits
@@ -216,7 +216,7 @@ TEST_F(Roda, DelaysAboveTheLongestAreCut) {
     Marca t;
     EXPECT_EQ(t.cArma(pedido), 90000);
     EXPECT_EQ(t.cFalta(), 90000);
-    EXPECT_EQ(roda[899], &t);
+    EXPECT_EQ(rodaTempo.roda[899], &t);
     t.cArma(0);
   }
   comecaEm(17, 700);
@@ -338,8 +338,8 @@ TEST_F(Roda, AdvancingByZeroOrLessChangesNothing) {
   for (int n : {0, -1, -12, INT_MIN}) {
     SCOPED_TRACE(n);
     cAvanca(n);
-    EXPECT_EQ(agora, 123);
-    EXPECT_EQ(volta, 777);
+    EXPECT_EQ(rodaTempo.agora, 123);
+    EXPECT_EQ(rodaTempo.volta, 777);
     EXPECT_EQ(perto.cFalta(), 1);
     EXPECT_EQ(longe.cFalta(), 4000);
     EXPECT_EQ(perto.disparos, 0);
@@ -360,7 +360,7 @@ TEST_F(Roda, SeveralTicksAtOnceFireTickByTick) {
       m.back()->cArma(a);
     }
     cAvanca(12);
-    EXPECT_EQ(agora, (inicio + 12) % 600);
+    EXPECT_EQ(rodaTempo.agora, (inicio + 12) % 600);
     std::vector<std::string> esperado;
     for (int a = 1; a <= 12; ++a) esperado.push_back(std::to_string(a));
     EXPECT_EQ(ordem, esperado);
@@ -618,8 +618,8 @@ TEST_F(Roda, EveryDelayFiresExactlyOnTimeFromEveryKindOfStart) {
                        std::to_string(s.disparo));
       }
       EXPECT_TRUE(rodaVazia());
-      EXPECT_EQ(agora, inicioAgora);
-      EXPECT_EQ(volta, inicioVolta);
+      EXPECT_EQ(rodaTempo.agora, inicioAgora);
+      EXPECT_EQ(rodaTempo.volta, inicioVolta);
       EXPECT_EQ(falhas.total, 0) << "start agora " << inicioAgora << ", volta " << inicioVolta << ":\n"
                                  << falhas.primeiras;
     }

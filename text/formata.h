@@ -2,9 +2,11 @@
 //
 // Every message the gateway composes is written into a buffer of fixed size
 // and every text it keeps (a nickname, a file name, an address) lives in a
-// fixed field. These three functions never write past the destination: they
-// cut instead. Each returns the position of the terminator it wrote, so a
-// caller can append.
+// fixed field. formata and copiaLimitada never write past the destination:
+// they cut instead. copia does not cut: it is for a caller that has made
+// sure of the room, and writes the whole text whatever the destination's
+// size. Each returns the position of the terminator it wrote, so a caller
+// can append.
 #pragma once
 
 namespace zandor {
