@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # What a person installing Zandor gets: `cmake --install` lays out the
 # program, its manual page and its documentation; the manual renders without
-# a warning; CPack makes a Debian package holding the same, with a sane
-# description and dependencies.
+# a warning; the manual page and the unit name the paths of the prefix they
+# were installed under; CPack makes a Debian package holding the same, for
+# /usr, with a sane description and dependencies.
 set -euo pipefail
 build=$1
-fonte=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 falha() { echo "FAIL: $*" >&2; exit 1; }
@@ -17,7 +17,18 @@ for f in bin/zandor share/man/man1/zandor.1.gz share/doc/zandor/zandor.cfg \
 done
 [ -x "$tmp/raiz/bin/zandor" ] || falha "installed program is not executable"
 
-avisos=$(groff -ww -man -z "$fonte/doc/zandor.1" 2>&1)
+# The unit and the manual page as installed under prefix $1 in tree $2.
+caminhos() {
+  local unidade=$2/share/doc/zandor/zandor.service pagina
+  pagina=$(gzip -dc "$2/share/man/man1/zandor.1.gz")
+  grep -qxF "ExecStart=$1/bin/zandor" "$unidade" || falha "unit under $1: $(grep ExecStart "$unidade")"
+  grep -qF "cp $1/share/doc/zandor/zandor.cfg" "$unidade" || falha "unit comments do not name $1"
+  grep -qxF ".I $1/bin/zandor" <<<"$pagina" || falha "manual page does not name $1/bin/zandor"
+  grep -qF "cp $1/share/doc/zandor/zandor.cfg ." <<<"$pagina" || falha "manual page does not name $1/share/doc"
+}
+caminhos "$tmp/raiz" "$tmp/raiz"
+
+avisos=$(gzip -dc "$tmp/raiz/share/man/man1/zandor.1.gz" | groff -ww -man -z 2>&1)
 [ -z "$avisos" ] || falha "groff warns: $avisos"
 avisos=$(MANWIDTH=80 man -l "$tmp/raiz/share/man/man1/zandor.1.gz" 2>&1 >/dev/null)
 [ -z "$avisos" ] || falha "man warns: $avisos"
@@ -33,6 +44,9 @@ for f in ./usr/bin/zandor ./usr/share/man/man1/zandor.1.gz ./usr/share/doc/zando
          ./usr/share/doc/zandor/zandor.service; do
   grep -q " $f\$" <<<"$conteudo" || falha "package lacks $f"
 done
+
+dpkg-deb -x "$deb" "$tmp/deb"
+caminhos /usr "$tmp/deb/usr"
 
 info=$(dpkg-deb -I "$deb")
 grep -q '^ Package: zandor$' <<<"$info" || falha "no package name"
