@@ -129,6 +129,11 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
   return true;
 }
 
+bool TComunica::cEnviaDireto(const void* dados, int32_t n) {
+  if (soqueteSaida < 0 || n <= 0) return n == 0;
+  return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL) == n;
+}
+
 // The blocked send of modes 0 to 3: wait until the ring has drained, serving
 // the input of the levels below the mode meanwhile. Nothing else runs: no
 // timers, no accepts, no higher levels. False when the socket is given up or

@@ -55,6 +55,9 @@ class TComunica {
 
   // Queues a whole message or refuses it; n < 0 takes the text's length.
   bool cEnvia(const void* dados, int32_t n);
+  // One immediate send that passes the ring and the hold by; nothing happens
+  // on failure. False when not all of it went.
+  bool cEnviaDireto(const void* dados, int32_t n);
   // Closes both sockets, flushing once first when asked and not held.
   void cFecha(bool descarregar);
   // Writes pending bytes while the socket takes them; true when none remain.
