@@ -336,7 +336,7 @@ class Carga {
     pausa(300 * kMs);
   }
 
-  // The first user asks the gateway for the MUD; the connect is synchronous.
+  // The first user asks the gateway for the MUD and everyone hears it linked.
   void ligaMudPeloGateway() {
     enviaTudo(usuarios_[0].fd, "/mud 127.0.0.1 " + std::to_string(mudPorta_) + "\r\n");
     aceitaMud();

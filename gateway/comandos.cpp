@@ -14,6 +14,7 @@
 #include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
+#include "gateway/tentativa.h"
 #include "text/brancos.h"
 #include "text/dobra.h"
 #include "text/formata.h"
@@ -97,7 +98,7 @@ bool TCliente::cInterpreta(char* texto) {
       for (const char* linhaAjuda : msg::kAjuda) cEscreve(linhaAjuda);
       break;
     case Acao::ControleC:
-      if (mud != nullptr) mud->cEnvia(&kControleC, 1);
+      enviaBytesAoMud(&kControleC, 1);
       break;
     case Acao::Nome:
       mudaApelido(separaPalavra(texto));
@@ -174,6 +175,8 @@ void TCliente::permiteEndereco(const char* argumento) {
 }
 
 void TCliente::comandoMud(char* argumento) {
+  // Any "/mud" ends a waiting attempt before it does what it asks.
+  cancelaTentativa();
   char* segunda = separaPalavra(argumento);
   if (argumento[0] == '\0') {
     desconectaMud(this);
@@ -201,11 +204,11 @@ void TCliente::comandoMud(char* argumento) {
 
 void TCliente::textoOuConversa(char* texto) {
   if (texto[0] != '/') {
-    if (mud != nullptr) mud->cEnviaLinha(texto);
+    enviaAoMud(texto);
   } else if (texto[1] == '\0') {
-    if (mud != nullptr) mud->cEnviaLinha("");
+    enviaAoMud("");
   } else if (texto[1] == '/') {
-    if (mud != nullptr) mud->cEnviaLinha(texto + 1);
+    enviaAoMud(texto + 1);
   } else {
     char conversa[kTamanhoConversa];
     formata(conversa, sizeof conversa, msg::kChat, apelido, pulaBrancos(texto + 1));

@@ -87,8 +87,8 @@ class MudFalso {
   MudFalso();
   ~MudFalso();
   int porta() const { return porta_; }
-  // The gateway connects synchronously from inside a command, so the
-  // connection is usually already waiting in the backlog.
+  // Waits for the gateway's connection; it connects on a helper thread, so
+  // "/Conectado" may reach users a moment after this returns.
   Conexao aceita(Ms prazo = kPrazo);
 
  private:
