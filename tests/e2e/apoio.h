@@ -111,6 +111,7 @@ class Gateway {
   int esperaSair(Ms prazo = kPrazo);
   std::string leArquivo(const std::string& nome) const;
   std::string saida() const;  // what it wrote to standard output
+  std::string erros() const;  // and to standard error
   // A telnet user through detection and nickname; the buffer is left empty.
   Conexao usuarioTelnet(const std::string& apelido);
   // A framed-client user through detection and nickname.
