@@ -14,6 +14,7 @@
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
+#include "gateway/sinais.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
@@ -117,6 +118,7 @@ int inicia(int argc, char** argv) {
   std::fputs(msg::kLogFeito, log);
   std::fclose(log);
 
+  instalaSinais();
   cExecuta();
   termina(0);
 }
