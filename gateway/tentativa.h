@@ -11,8 +11,9 @@
 //
 // The loop looks for the record at every tick, from the attempt's timer,
 // rather than watching the pair: the loop's sets hold 64 sockets, and a full
-// house (the listener, the MUD link and 62 users) leaves none to spare. So
-// the outcome is told at most one tick (200 ms) after the helper is done.
+// house (the listener, the MUD link and 62 users) leaves none to spare. The
+// cost: the outcome is told up to one tick (200 ms) after the helper is
+// done, and while an attempt waits the loop wakes every tick.
 // Should the loop give up first and close its end, the helper's send fails
 // and it closes the socket itself, or the kernel closes the descriptor still
 // in flight along with the pair: either way nothing leaks.
