@@ -57,7 +57,7 @@ class Carga {
   // One user logs in and leaves, so that the code and tables a session
   // touches are resident before the baseline is read.
   void aqueceGateway(int porta);
-  // The first user asks the gateway for the MUD; the connect is synchronous.
+  // The first user asks the gateway for the MUD and everyone hears it linked.
   void ligaMudPeloGateway();
   void aceitaMud();
   // From here on every user parses lines; returns once each has seen a

@@ -81,14 +81,15 @@ class TCliente : public TComunica, public TTempo {
   char linha[kTamanhoLinha];
   // The input decoder's state, which means one of three things:
   //   0                    plain text
-  //   kPulaUm..kSubnegociacao  (telnet) inside a command or an ESC sequence:
-  //                        bytes to skip, after IAC, inside SB ... SE
+  //   kPulaUm..kAposDo     (telnet) inside a command or an ESC sequence:
+  //                        bytes to skip, after IAC, inside SB ... SE,
+  //                        after IAC DO (whose option may need an answer)
   //   CR or LF (13, 10)    (telnet) the line just ended with this byte: its
   //                        partner, should it come next, is skipped;
   //                        (framed) the detection line ended here, so one
   //                        byte (the LF of its CR LF) is still to be dropped
   uint8_t estado = 0;
-  static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4;
+  static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4, kAposDo = 5;
 
   // Input decoding, one pass each: true when a line is complete, false when
   // the bytes ran out. `destruido` is set when the session destroyed itself.

@@ -18,6 +18,7 @@
 #include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
+#include "gateway/tentativa.h"
 #include "text/brancos.h"
 #include "text/dobra.h"
 #include "text/formata.h"
@@ -109,7 +110,7 @@ bool TCliente::cInterpreta(char* digitado) {
       for (const char* linhaAjuda : msg::kAjuda) cEscreve(linhaAjuda);
       break;
     case Acao::ControleC:
-      if (mud != nullptr) mud->cEnvia(&kControleC, 1);
+      enviaBytesAoMud(&kControleC, 1);
       break;
     case Acao::Nome:
       mudaApelido(separaPalavra(texto));
@@ -192,6 +193,8 @@ void TCliente::permiteEndereco(const char* argumento) {
 }
 
 void TCliente::comandoMud(char* argumento) {
+  // Any "/mud" ends a waiting attempt before it does what it asks.
+  cancelaTentativa();
   char* segunda = separaPalavra(argumento);
   if (argumento[0] == '\0') {
     desconectaMud(this);
@@ -222,11 +225,11 @@ void TCliente::comandoMud(char* argumento) {
 // start with "/" or "//", or are "/" alone, together: either tells the kind.
 void TCliente::textoOuConversa(char* texto, const char* digitado) {
   if (texto[0] != '/') {
-    if (mud != nullptr) mud->cEnviaLinha(digitado);
+    enviaAoMud(digitado);
   } else if (texto[1] == '\0') {
-    if (mud != nullptr) mud->cEnviaLinha("");
+    enviaAoMud("");
   } else if (texto[1] == '/') {
-    if (mud != nullptr) mud->cEnviaLinha(digitado + 1);
+    enviaAoMud(digitado + 1);
   } else {
     char conversa[kTamanhoConversa];
     formata(conversa, sizeof conversa, msg::kChat, apelido, pulaBrancos(texto + 1));

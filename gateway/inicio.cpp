@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
+#include "gateway/sinais.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
@@ -32,6 +34,22 @@ void derivaNomeBase(const char* caminho, char* destino) {
     if (*p == '.') *p = '\0';
   copiaLimitada(destino, trabalho, kTamanhoBase);
 }
+
+namespace {
+
+// A start-up failure: its line goes to the log, when there is one, and the
+// same line to standard error, where a service manager's journal finds it.
+void relata(std::FILE* log, const char* formato, ...) {
+  va_list argumentos, copia;
+  va_start(argumentos, formato);
+  va_copy(copia, argumentos);
+  if (log != nullptr) std::vfprintf(log, formato, argumentos);
+  std::vfprintf(stderr, formato, copia);
+  va_end(copia);
+  va_end(argumentos);
+}
+
+}  // namespace
 
 // A lambda: the standard library does not promise that std::exit has an address.
 FimProcesso fimProcesso = [](int codigo) { std::exit(codigo); };
@@ -59,12 +77,15 @@ int inicia(int argc, char** argv) {
 
   copia(fimNome, ".log");
   std::FILE* log = std::fopen(nomeArquivo, "w");
-  if (log == nullptr) termina(1);
+  if (log == nullptr) {
+    relata(nullptr, msg::kLogCriando, nomeArquivo, std::strerror(errno));
+    termina(1);
+  }
 
   copia(fimNome, ".cfg");
   const int arquivo = open(nomeArquivo, O_RDONLY);
   if (arquivo < 0) {
-    std::fprintf(log, msg::kLogAbrindo, nomeArquivo, std::strerror(errno));
+    relata(log, msg::kLogAbrindo, nomeArquivo, std::strerror(errno));
     termina(1);
   }
   // Only the first bytes matter here; the MUD directory reads the rest.
@@ -78,7 +99,7 @@ int inicia(int argc, char** argv) {
   while (*p == ' ') ++p;
   const int porta = converteNumero(p);
   if (porta < kPortaMinima || porta > kPortaMaxima) {
-    std::fprintf(log, msg::kLogPorta, trabalho);
+    relata(log, msg::kLogPorta, trabalho);
     termina(1);
   }
 
@@ -90,12 +111,14 @@ int inicia(int argc, char** argv) {
   uint16_t porta16 = static_cast<uint16_t>(porta);
   if (const char* erro = entrada->cAbre(&porta16)) {
     std::puts(erro);
+    relata(nullptr, "%s\n", erro);
     termina(1);
   }
 
   std::fputs(msg::kLogFeito, log);
   std::fclose(log);
 
+  instalaSinais();
   cExecuta();
   termina(0);
 }

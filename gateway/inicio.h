@@ -28,9 +28,10 @@ void derivaNomeBase(const char* caminho, char* destino);
 using FimProcesso = void (*)(int codigo);
 extern FimProcesso fimProcesso;
 
-// Shuts the gateway down: every user is told "/Encerrando Zandor" after
-// whatever output was held for them, every connection is flushed, the MUD
-// link last, and the process exits with status 0.
+// Shuts the gateway down, on "/terminar" or a signal (sinais.h): every user
+// is told "/Encerrando Zandor" after whatever output was held for them,
+// every connection is flushed, the MUD link last, and the process exits
+// with status 0.
 [[noreturn]] void encerraZandor();
 
 // The program: start-up, then the event loop for the rest of the run.

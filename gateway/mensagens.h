@@ -54,8 +54,9 @@ inline constexpr char kConexaoTerminada[] = "/Conex\xE3o com o MUD terminada";
 inline constexpr char kNaoAbriuArquivo[] = "/N\xE3o consegui abrir arquivo %s";
 inline constexpr char kMudNaoEncontrado[] = "/MUD n\xE3o encontrado";
 
-// Start-up log and console.
+// Start-up log and console; each failure's line also goes to standard error.
 inline constexpr char kLogAbrindo[] = "Abrindo arquivo %s: %s\n";
+inline constexpr char kLogCriando[] = "Criando arquivo %s: %s\n";  // standard error only
 inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535: %s\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";

@@ -1,19 +1,15 @@
-// The MUD link: connecting, telnet toward the MUD, line assembly, delivery.
+// The MUD link: connecting, telnet toward the MUD, line assembly, delivery,
+// and the one way users' lines reach the MUD.
 #include "gateway/mud.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "gateway/cliente.h"
-#include "gateway/inicio.h"
 #include "gateway/mensagens.h"
+#include "gateway/tentativa.h"
 #include "text/formata.h"
 #include "text/telnet.h"
 
@@ -36,7 +32,6 @@ constexpr unsigned char kTipoTerminal[] = {IAC, SB, kOpcaoTipoTerminal, 0, 'T', 
 constexpr unsigned char kTamanhoJanela[] = {IAC, SB, kOpcaoJanela, 0, 80, 0, 25, IAC, SE};
 
 constexpr int kTamanhoConectando = 300;
-constexpr int kTamanhoErro = 100;
 
 // Options the gateway agrees to; every other one is refused.
 bool opcaoAceita(unsigned char opcao) {
@@ -206,63 +201,52 @@ void TMud::cExpira() {
 
 // ---- output ----------------------------------------------------------------
 
+namespace {
+
+int compoeLinha(char (&linha)[kTamanhoLinhaMud], const char* linhaUsuario) {
+  return static_cast<int>(formata(linha, sizeof linha, "%s\r\n", linhaUsuario) - linha);
+}
+
+}  // namespace
+
 void TMud::cEnviaLinha(const char* linhaUsuario) {
   char linha[kTamanhoLinhaMud];
-  formata(linha, sizeof linha, "%s\r\n", linhaUsuario);
-  cEnvia(linha, -1);
+  cEnvia(linha, compoeLinha(linha, linhaUsuario));
+}
+
+void enviaAoMud(const char* linha) {
+  char texto[kTamanhoLinhaMud];
+  enviaBytesAoMud(texto, compoeLinha(texto, linha));
+}
+
+void enviaBytesAoMud(const void* bytes, int32_t n) {
+  if (tentativa != nullptr)
+    tentativa->cGuarda(bytes, n);
+  else if (mud != nullptr)
+    mud->cEnvia(bytes, n);
 }
 
 // ---- connecting ------------------------------------------------------------
 
 void conectaMud(const char* endereco, int porta) {
+  cancelaTentativa();
   char aviso[kTamanhoConectando];
   formata(aviso, sizeof aviso, msg::kConectando, endereco, porta);
   escreveTodos(aviso);
+  iniciaTentativa(endereco, porta);
+}
 
-  sockaddr_in alvo{};
-  alvo.sin_family = AF_INET;
-  alvo.sin_port = htons(static_cast<uint16_t>(porta));
-  alvo.sin_addr.s_addr = inet_addr(endereco);
-  if (alvo.sin_addr.s_addr == INADDR_NONE) {
-    addrinfo dica{};
-    dica.ai_family = AF_INET;
-    dica.ai_socktype = SOCK_STREAM;
-    addrinfo* achados = nullptr;
-    if (getaddrinfo(endereco, nullptr, &dica, &achados) != 0 || achados == nullptr) {
-      escreveTodos(msg::kEnderecoNaoEncontrado);
-      return;
-    }
-    alvo.sin_addr = reinterpret_cast<sockaddr_in*>(achados->ai_addr)->sin_addr;
-    freeaddrinfo(achados);
-  }
-
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  if (s < 0) {
-    escreveTodos(msg::kErroInterno);
-    return;
-  }
-  // Blocking on purpose: the whole gateway waits for the connect.
-  if (connect(s, reinterpret_cast<sockaddr*>(&alvo), sizeof alvo) != 0) {
-    char erro[kTamanhoErro];
-    formata(erro, sizeof erro, msg::kErro, std::strerror(errno));
-    close(s);
-    escreveTodos(erro);
-    return;
-  }
-  const int flags = fcntl(s, F_GETFL, 0);
-  if (flags < 0 || fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) termina(1);
-  semAtraso(s);
-
+bool poeMud(int soquete) {
+  semAtraso(soquete);
   TMud* novo = new (std::nothrow) TMud;
   if (novo == nullptr) {
-    close(s);
-    escreveTodos(msg::kErroInterno);
-    return;
+    close(soquete);
+    return false;
   }
   delete mud;  // the old link goes only now that the new one works
   mud = novo;
-  mud->soqueteSaida = mud->soqueteEntrada = s;
-  escreveTodos(msg::kConectado);
+  mud->soqueteSaida = mud->soqueteEntrada = soquete;
+  return true;
 }
 
 void desconectaMud(TCliente* usuario) {

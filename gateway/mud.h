@@ -49,9 +49,20 @@ class TMud : public TComunica, public TTempo {
 
 extern TMud* mud;
 
-// Resolves and connects synchronously, then replaces the old link. Every
-// outcome is told to everyone.
+// Tells everyone "/Conectando em ..." and starts an attempt (tentativa.h),
+// which resolves and connects without stopping the loop and replaces the old
+// link only on success; a waiting attempt is cancelled first. Every outcome
+// is told to everyone.
 void conectaMud(const char* endereco, int porta);
 void desconectaMud(TCliente* usuario);
+// Makes a freshly connected socket the link, destroying the old one without
+// a word. False, with the socket closed, when the object cannot be made.
+bool poeMud(int soquete);
+
+// Every line and byte users send the MUD passes here: while an attempt waits
+// it waits with it, otherwise it goes to the link if there is one, and
+// nowhere if not. A line goes with CR LF after it.
+void enviaAoMud(const char* linha);
+void enviaBytesAoMud(const void* bytes, int32_t n);
 
 }  // namespace zandor

@@ -37,6 +37,8 @@ constexpr int kMaxQuadro = 1024;           // header and payload
 
 static_assert(kUltimaGuardada == 304 && kUltimaGuardada < kTamanhoLinha);
 
+constexpr unsigned char kMarcaTempo[] = {IAC, WILL, kOpcaoMarcaTempo};
+
 }  // namespace
 
 bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
@@ -49,7 +51,14 @@ bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
         --estado;
         continue;
       case kAposIAC:
-        estado = b == SB ? kSubnegociacao : (b >= WILL && b <= DONT) ? kPulaUm : 0;
+        estado = b == SB ? kSubnegociacao : b == DO ? kAposDo : (b >= WILL && b <= DONT) ? kPulaUm : 0;
+        continue;
+      case kAposDo:
+        // A telnet client that sent an interrupt (IAC IP IAC DO TIMING-MARK)
+        // discards everything until the mark is answered: the answer passes
+        // the ring and the hold, or a held user would stay deaf.
+        if (b == kOpcaoMarcaTempo) cEnviaDireto(kMarcaTempo, sizeof kMarcaTempo);
+        estado = 0;
         continue;
       case kSubnegociacao:
         if (b == SE) estado = 0;

@@ -565,6 +565,31 @@ TEST_F(Sessao, EmptyLineHoldsOutputUntilTheNextLine) {
   EXPECT_EQ(ana.le(), "/Bia. dois\r\n/Ana. tres\r\n");
 }
 
+// Ctrl-C in a telnet client sends IAC IP IAC DO TIMING-MARK, and the client
+// then drops everything it receives until the mark is answered. The answer
+// goes at once: ahead of what is queued, and through a hold, which it leaves
+// in place.
+TEST_F(Sessao, TimingMarkIsAnsweredAtOnceEvenWhileHeld) {
+  const std::string interrompe = "\xFF\xF4\xFF\xFD\x06"s, marca = "\xFF\xFB\x06"s;
+  Usuario& bia = telnet("Bia");
+  Usuario& ana = telnet("Ana");
+  bia.recebe("/um\r");  // queued for Ana, not yet written
+  ana.recebe(interrompe);
+  EXPECT_EQ(ana.le(), marca + "/Bia. um\r\n");
+
+  ana.recebe("\r");
+  EXPECT_EQ(ana.le(), kTecle);
+  bia.recebe("/dois\r");
+  ana.recebeAosBytes(interrompe);
+  EXPECT_EQ(ana.le(), marca);
+  EXPECT_EQ(ana->cModo(), kModoRetido);
+
+  // Other options and other verbs get no answer; the line around them stays whole.
+  ana.recebe("/a\xFF\xFD\x05" "b\xFF\xFB\x06" "c\xFF\xFE\x06" "d\r");
+  EXPECT_EQ(ana.le(), "/Bia. dois\r\n/Ana. abcd\r\n");
+  EXPECT_EQ(bia.le(), "/Bia. um\r\n/Bia. dois\r\n/Ana. abcd\r\n");
+}
+
 // The five-minute expiry of a named user ends a hold; the one-minute
 // re-ask of an unnamed user does not.
 TEST_F(Sessao, SilenceEndsTheHoldOnlyForNamedUsers) {

@@ -5,7 +5,7 @@
 # or possibly lost) and on any failing test. A gateway that the test leaves
 # running is ended with SIGTERM, on which valgrind still checks for leaks and
 # writes its summary; one that has no summary (killed outright) counts as a
-# failure too.
+# failure too. tools/valgrind.supp lists what is not ours to fix.
 #
 # Usage: tools/valgrind.sh [build dir, default build] [gtest filter, default *]
 # ZANDOR_E2E_FATOR (default 10) stretches the tests' deadlines.
@@ -21,7 +21,8 @@ relatorios=$(mktemp -d /tmp/zandor-valgrind-XXXXXX)
 # Each gateway writes its own report, named after its process id; valgrind's
 # own output never reaches the gateway's standard output or error.
 export ZANDOR_E2E_ENVOLTORIO="valgrind --tool=memcheck --leak-check=full --show-leak-kinds=definite,possible \
---errors-for-leak-kinds=definite,possible --error-exitcode=99 --log-file=$relatorios/gateway.%p.txt"
+--errors-for-leak-kinds=definite,possible --error-exitcode=99 --suppressions=$PWD/tools/valgrind.supp \
+--log-file=$relatorios/gateway.%p.txt"
 export ZANDOR_E2E_FATOR=${ZANDOR_E2E_FATOR:-10}
 
 inicio=$SECONDS

@@ -8,6 +8,7 @@
 // and writes into fixed arrays; it looks at the results afterwards.
 #include <execinfo.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "gateway/tentativa.h"
 #include "quadro.h"
 #include "text/dobra.h"
 
@@ -278,6 +280,36 @@ TEST_F(Alocacao, TypedLinesOfNamedUsers) {
   EXPECT_NE(caio_.recebido.texto().find(quadro("/Usu\xE1rios") + quadro("Jo\xE3o") + quadro("Caio")), std::string::npos);
   EXPECT_NE(joao_.recebido.texto().find("/Jo\xC3\xA3o. ol\xC3\xA1 ?\r\n/Usu\xC3\xA1rios\r\nJo\xC3\xA3o\r\nCaio\r\n"),
             std::string::npos);
+}
+
+// Lines typed while a connect waits are kept in the attempt without an
+// allocation, and go to the link in place when it ends. The attempt and its
+// helper allocate and free once each, outside the counted stretch.
+TEST_F(Alocacao, LinesWhileAConnectWaits) {
+  conectaMud("127.0.0.1", 1);  // refused, but nobody looks before the tick
+  ASSERT_NE(tentativa, nullptr);
+  while (ajudantesAtivos() > 0) sched_yield();
+  descarregaTodos();
+  for (Usuario* u : {&ana_, &bia_, &caio_}) u->recebido.n = 0;
+
+  const std::string ana = "norte\r\n/c\r\n", caio = quadro("//olhar");
+  comeca();
+  for (int vez = 0; vez < 10; ++vez) {
+    ana_.sessao->cEvento(ana.data(), static_cast<int32_t>(ana.size()));
+    caio_.sessao->cEvento(caio.data(), static_cast<int32_t>(caio.size()));
+    descarregaTodos();
+  }
+  para();
+  confereNada();
+
+  EXPECT_EQ(paraMud_.n, 0u);
+  cAvanca(1);  // the outcome: the attempt is freed, once
+  descarregaTodos();
+  EXPECT_EQ(tentativa, nullptr);
+  std::string paraMud;
+  for (int vez = 0; vez < 10; ++vez) paraMud += "norte\r\n\x03/olhar\r\n";
+  EXPECT_EQ(paraMud_.texto(), paraMud);
+  EXPECT_EQ(ana_.recebido.texto(), "/Erro: Connection refused\r\n");
 }
 
 // Passes of the loop while a user types and the MUD answers: reading,

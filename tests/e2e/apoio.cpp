@@ -232,8 +232,9 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
   if (pid_ == 0) {
     if (chdir(pasta_.c_str()) != 0) _exit(127);
     const int saida = open("saida.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int erros = open("erros.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(saida, 1);
-    dup2(saida, 2);
+    dup2(erros, 2);
     if (argv.size() > 1) {
       execvp(argv[0], argv.data());
       _exit(127);
@@ -288,6 +289,7 @@ std::string Gateway::leArquivo(const std::string& nome) const {
 }
 
 std::string Gateway::saida() const { return leArquivo("saida.txt"); }
+std::string Gateway::erros() const { return leArquivo("erros.txt"); }
 
 Conexao Gateway::usuarioTelnet(const std::string& apelido) {
   Conexao c = Conexao::conecta(porta_);

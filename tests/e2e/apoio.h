@@ -97,8 +97,8 @@ class MudFalso {
   MudFalso();
   ~MudFalso();
   int porta() const { return porta_; }
-  // The gateway connects synchronously from inside a command, so the
-  // connection is usually already waiting in the backlog.
+  // Waits for the gateway's connection; it connects on a helper thread, so
+  // "/Conectado" may reach users a moment after this returns.
   Conexao aceita(Ms prazo = kPrazo);
 
  private:
@@ -125,6 +125,7 @@ class Gateway {
   int esperaSair(Ms prazo = kPrazo);
   std::string leArquivo(const std::string& nome) const;
   std::string saida() const;  // what it wrote to standard output
+  std::string erros() const;  // and to standard error
   // A telnet user through detection and nickname; the buffer is left empty.
   Conexao usuarioTelnet(const std::string& apelido);
   // A framed-client user through detection and nickname.

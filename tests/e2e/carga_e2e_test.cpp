@@ -242,6 +242,8 @@ TEST(Carga, FullHouseUnderAFloodFromTheMud) {
   usuarios[0].envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n");
   Conexao lado = falso.aceita();
   ASSERT_TRUE(lado.aberta());
+  // The link is told a moment after the MUD accepts: the mark comes after it.
+  ASSERT_TRUE(usuarios[0].leAte(telnet("/Conectado")));
   usuarios[0].envia("/ pronto\r\n");
   const std::string marca = "/" + pedidos[0].apelido + ". pronto";
   for (size_t i = 0; i < kUsuarios; ++i) {
@@ -343,6 +345,7 @@ TEST(Carga, AWholeBurstFromTheMudReachesUsersWhoRead) {
   usuarios[0].envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n");
   Conexao lado = falso.aceita();
   ASSERT_TRUE(lado.aberta());
+  ASSERT_TRUE(usuarios[0].leAte(telnet("/Conectado")));
   usuarios[0].envia("/ pronto\r\n");
   std::vector<Leitor> leitores;
   for (size_t i = 0; i < pedidos.size(); ++i) {

@@ -1,6 +1,6 @@
 // Start-up against the built program: the log's one line, the port from the
-// configuration file, the listener, the exit status, and the two files'
-// names taken from the start path.
+// configuration file, the listener, the exit status, the two files' names
+// taken from the start path, and each failure's line on standard error.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -54,8 +54,9 @@ class Execucao {
     if (pid_ == 0) {
       if (chdir(pasta.c_str()) != 0) _exit(127);
       const int saida = open("saida.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int erros = open("erros.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(saida, 1);
-      dup2(saida, 2);
+      dup2(erros, 2);
       const std::string bin = binario();
       execl(bin.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
       _exit(127);
@@ -118,13 +119,14 @@ bool portaDisponivel(int porta) {
 
 // ---- failures ----------------------------------------------------------------
 
-TEST(Inicio, LogThatCannotBeCreatedLeavesNoTraceAndExits1) {
+TEST(Inicio, LogThatCannotBeCreatedIsToldOnStandardErrorAlone) {
   PastaTemporaria pasta;
   pasta.escreve("zandor.cfg", std::to_string(portaLivre()) + "\n");
   ASSERT_EQ(mkdir((pasta.caminho + "/zandor.log").c_str(), 0755), 0);
   Execucao zandor(pasta.caminho, "./zandor");
   EXPECT_EQ(zandor.espera(), 1);
   EXPECT_EQ(le(pasta.caminho + "/saida.txt"), "");
+  EXPECT_EQ(le(pasta.caminho + "/erros.txt"), "Criando arquivo zandor.log: Is a directory\n");
   struct stat info {};
   ASSERT_EQ(stat((pasta.caminho + "/zandor.log").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -137,6 +139,7 @@ TEST(Inicio, MissingConfigurationIsLogged) {
   EXPECT_EQ(g.esperaSair(), 1);
   EXPECT_EQ(g.leArquivo("zandor.log"), "Abrindo arquivo zandor.cfg: No such file or directory\n");
   EXPECT_EQ(g.saida(), "");
+  EXPECT_EQ(g.erros(), g.leArquivo("zandor.log"));
 }
 
 TEST(Inicio, BothFilesAreNamedAfterTheStartPathUpToItsFirstDot) {
@@ -145,6 +148,7 @@ TEST(Inicio, BothFilesAreNamedAfterTheStartPathUpToItsFirstDot) {
   EXPECT_EQ(g.leArquivo("prog.log"), "Abrindo arquivo prog.cfg: No such file or directory\n");
   EXPECT_EQ(g.leArquivo("prog.novo.log"), "<absent>");
   EXPECT_EQ(g.saida(), "");
+  EXPECT_EQ(g.erros(), "Abrindo arquivo prog.cfg: No such file or directory\n");
 }
 
 TEST(Inicio, BadPortsAreLoggedWithTheWholeTextRead) {
@@ -165,6 +169,7 @@ TEST(Inicio, BadPortsAreLoggedWithTheWholeTextRead) {
     EXPECT_EQ(g.esperaSair(), 1) << texto;
     EXPECT_EQ(g.leArquivo("zandor.log"), kPortaRuim + texto + "\n") << texto;
     EXPECT_EQ(g.saida(), "") << texto;
+    EXPECT_EQ(g.erros(), kPortaRuim + texto + "\n") << texto;
   }
 }
 
@@ -180,6 +185,7 @@ TEST(Inicio, PortInUseIsPrintedAndTheLogStaysEmpty) {
   Gateway g(std::to_string(ocupante.porta()) + "\n", false);
   EXPECT_EQ(g.esperaSair(), 1);
   EXPECT_EQ(g.saida(), "bind(): Address already in use\n");
+  EXPECT_EQ(g.erros(), "bind(): Address already in use\n");
   EXPECT_EQ(g.leArquivo("zandor.log"), "");
 }
 
@@ -199,6 +205,7 @@ TEST(Inicio, PortFormsThatStartTheGateway) {
     EXPECT_EQ(c.recebido(), kGreeting) << texto;
     EXPECT_EQ(g.esperaSair(0ms), -1) << "still running: " << texto;
     EXPECT_EQ(g.saida(), "") << texto;
+    EXPECT_EQ(g.erros(), "") << texto;
   }
 }
 

@@ -2,8 +2,11 @@
 // stage timers and every command, from a Windows-1252 or a UTF-8 user to a
 // watcher of either charset. The network is sealed off: connect and
 // name resolution always fail here, so "/mud" can never reach anything, and
-// "/terminar" ends the input instead of the process.
+// "/terminar" ends the input instead of the process. A "/mud" starts a helper
+// thread; the harness waits for it after every chunk, so each run is the
+// same whatever the scheduling, and none outlives its input.
 #include <netdb.h>
+#include <sched.h>
 
 #include <cerrno>
 
@@ -12,6 +15,7 @@
 #include "gateway/cliente.h"
 #include "gateway/inicio.h"
 #include "gateway/mud.h"
+#include "gateway/tentativa.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 
@@ -24,6 +28,10 @@ extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*, str
 namespace {
 
 struct Terminou {};
+
+void esperaAjudantes() {
+  while (zandor::ajudantesAtivos() > 0) sched_yield();
+}
 
 bool vivo(const zandor::TCliente* c) {
   for (const zandor::TCliente* p = zandor::clientes; p != nullptr; p = p->proximo)
@@ -76,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
       size_t n;
       const char* pedaco = fluxo.pedaco(1 + (controle & 0x3F), &n);
       if (n > 0) usuario->cEvento(pedaco, static_cast<int32_t>(n));
+      esperaAjudantes();
       if (controle & 0x40) parUsuario.drena();
       if ((controle & 0x80) && vivo(usuario)) cAvanca(1 + (controle & 0x0F) * 100);
       parObservador.drena();
@@ -83,8 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   } catch (const Terminou&) {
   }
 
+  esperaAjudantes();
   if (vivo(usuario)) delete usuario;
   delete observador;
+  delete tentativa;
   delete mud;
   mud = nullptr;
   permiteRemoto = false;

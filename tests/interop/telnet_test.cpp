@@ -89,8 +89,9 @@ TEST(TelnetClient, DebianTelnetIsDetectedNamedAndTalksWithTheMud) {
   EXPECT_EQ(lado.recebido(), "ola do telnet\r\n");
   lado.envia("Recebido: ola do telnet\r\n");
 
+  // The script then interrupts with Ctrl-C and must still see a chat line.
   EXPECT_EQ(roteiro.espera(10s), 0) << g.leArquivo("expect.txt");
-  // Leaving sends nothing to the MUD.
+  // Neither the interrupt nor leaving sends anything to the MUD.
   lado.lePor(100ms);
   EXPECT_EQ(lado.recebido(), "ola do telnet\r\n");
 }

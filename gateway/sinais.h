@@ -1,0 +1,24 @@
+// SIGTERM, SIGINT and SIGHUP end the gateway as "/terminar" does.
+//
+// A handler may do almost nothing safely, so it only writes one byte into a
+// socket pair; the other end is a connection object of the loop's, and its
+// cEvento, an ordinary callback, calls encerraZandor. The object sits on the
+// last level, so it is the one left out of the loop's 64-socket sets when a
+// full house fills them, never a user; its timer then finds the byte
+// instead, within two seconds.
+#pragma once
+
+#include "framework/comunica.h"
+
+namespace zandor {
+
+inline constexpr int kNivelSinais = kNivelAvisos;
+inline constexpr int kTicksVigiaSinais = 10;  // how often the timer looks: 2 s
+
+// Installs the three handlers (SA_RESTART). Called by start-up just before
+// the loop runs, never by harnesses that drive the gateway in-process. False,
+// with the signals' default actions left in place, when the pair or the
+// object cannot be made.
+bool instalaSinais();
+
+}  // namespace zandor

@@ -1,0 +1,95 @@
+// TTentativa, a connection to a MUD under way, made without stopping the
+// loop.
+//
+// Name resolution and the TCP connect run on a short-lived helper thread, one
+// per attempt, that touches no gateway state: it gets its own copy of the
+// address and port, and hands back one small record over a socket pair, with
+// the connected socket attached (SCM_RIGHTS) on success:
+//
+//   helper thread                                  loop (TTentativa)
+//   par[1] ===== record [+ connected socket] =====> par[0]
+//   aviso[1] ========= one byte, afterwards ======> aviso[0] (soqueteEntrada)
+//
+// The helper then writes one byte into a second pair, which the loop
+// watches: the record is read in that pass. That notice sits on the last
+// level, so at a full house (the listener, the MUD link and 62 users fill
+// the loop's 64-socket sets) it is the one left out; the attempt's timer
+// also looks for the record at every tick, so the outcome is then told
+// within one tick (200 ms). The cost: while an attempt waits the loop wakes
+// every tick.
+// Should the loop give up first and close its end, the helper's send fails
+// and it closes the socket itself, or the kernel closes the descriptor still
+// in flight along with the pair: either way nothing leaks.
+//
+// While an attempt waits, every message users send the MUD waits in the
+// object, in order; when the attempt ends they go to the link then in place.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "framework/comunica.h"
+#include "framework/tempo.h"
+#include "gateway/linhas.h"
+
+namespace zandor {
+
+inline constexpr int kTicksTentativa = 150;     // 30 s from "/Conectando"
+inline constexpr int kMsPrazoAjudante = 31000;  // the helper's own limit on the connect, a little over
+inline constexpr int kMaxAjudantes = 4;         // helpers still running, given up on or not
+inline constexpr int kTamanhoEspera = kTamanhoAnel - 1;  // what waits, each message behind its length
+inline constexpr int kTamanhoEndereco = kMaxLinha + 1;   // an address from a line or a directory entry
+
+// Turns a host name into an IPv4 address; false when it cannot. Runs on the
+// helper thread, only for texts that are no dotted address. A seam: tests
+// put a slow or failing resolver here; an attempt takes the one set when it
+// starts.
+using Resolvedor = bool (*)(const char* nome, in_addr* ip);
+bool resolveNome(const char* nome, in_addr* ip);  // getaddrinfo, IPv4 only
+extern Resolvedor resolvedor;
+
+class TTentativa : public TComunica, public TTempo {
+ public:
+  // Destroyed without an outcome (the process ends, a harness tidies up):
+  // nothing is said and what waited goes nowhere.
+  ~TTentativa() override;
+
+  // The helper's notice: its record is there to read.
+  void cEvento(const char* dados, int32_t n) override;
+  // Every tick: the helper's record, if it has come; after 30 s, the end.
+  void cExpira() override;
+
+  // Keeps one message for the MUD (a line with its CR LF, or the Control-C
+  // byte) until the outcome; one that does not fit is dropped whole.
+  void cGuarda(const void* bytes, int32_t n);
+  // A new "/mud" came first.
+  void cCancela();
+
+ private:
+  friend bool iniciaTentativa(const char* endereco, int porta);
+  // Reads the helper's record if it has come and concludes; false when none
+  // is there yet.
+  bool olha();
+  // The outcome: the link is replaced when `soquete` is a connected socket;
+  // otherwise `mensagem` is told. The object is destroyed.
+  void conclui(int soquete, const char* mensagem);
+
+  int par = -1;               // the loop's end of the pair
+  int16_t ticks = 0;          // looked for the record this many times
+  int16_t usados = 0;         // bytes of `espera` in use
+  char espera[kTamanhoEspera];  // messages, each as 2 bytes of length (little-endian) and its bytes
+};
+
+// The attempt waiting for its outcome, if any: at most one.
+extern TTentativa* tentativa;
+
+// After "/Conectando": starts an attempt, or says "/Erro interno" when none
+// can start (resources, or kMaxAjudantes helpers still running).
+bool iniciaTentativa(const char* endereco, int porta);
+// Ends the waiting attempt, if any, with "/Erro: Operation canceled".
+void cancelaTentativa();
+// Helper threads still running, including those of attempts given up on.
+int ajudantesAtivos();
+
+}  // namespace zandor

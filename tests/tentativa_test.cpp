@@ -1,0 +1,324 @@
+// A MUD connect under way, in-process: the resolver seam made slow, the
+// 30-second limit driven through the wheel, the cap on helper threads, where
+// lines typed meanwhile go, and the descriptors of an attempt given up on.
+// Refusals and unknown names are told end to end (mud_e2e_test.cpp).
+//
+// Users are TCliente objects on AF_UNIX pairs, already named; the old link
+// is a TMud on a pair too; a new MUD is a real loopback listener. The helper
+// threads are real: a test waits for them (ajudantesAtivos) before it lets
+// the attempt's timer look for their record.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "framework/conjunto.h"
+#include "framework/laco.h"
+#include "framework/tempo.h"
+#include "gateway/cliente.h"
+#include "gateway/mud.h"
+#include "gateway/tentativa.h"
+#include "soquetes.h"
+#include "text/dobra.h"
+#include "text/formata.h"
+
+namespace zandor {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The resolver under the test's control: it waits until `liberado`, then
+// answers 127.0.0.1.
+std::atomic<bool> liberado{true};
+
+bool resolvedorDeTeste(const char*, in_addr* ip) {
+  while (!liberado) std::this_thread::sleep_for(1ms);
+  ip->s_addr = htonl(INADDR_LOOPBACK);
+  return true;
+}
+
+int descritoresAbertos() {
+  DIR* d = opendir("/proc/self/fd");
+  int n = 0;
+  while (readdir(d) != nullptr) ++n;
+  closedir(d);
+  return n;
+}
+
+// A named telnet user and the far end of its socket.
+struct Usuario {
+  explicit Usuario(const char* apelido) {
+    int par[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par) != 0) std::abort();
+    sessao = new TCliente;
+    sessao->soqueteSaida = sessao->soqueteEntrada = par[0];
+    sessao->protocolo = kProtocoloTelnet;
+    sessao->etapa = kEtapaNomeado;
+    copia(sessao->apelido, apelido);
+    ponta = par[1];
+  }
+  ~Usuario() {
+    delete sessao;
+    close(ponta);
+  }
+  void digita(const std::string& bytes) { sessao->cEvento(bytes.data(), static_cast<int32_t>(bytes.size())); }
+  std::string ouve() {
+    sessao->cDescarrega();
+    return le(ponta);
+  }
+  TCliente* sessao;
+  int ponta;
+};
+
+// A MUD on loopback that never accepts by itself.
+struct Ouvinte {
+  Ouvinte() {
+    fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, 4);
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    porta = ntohs(a.sin_port);
+  }
+  ~Ouvinte() { close(fd); }
+  // The gateway's connection, or -1 after a second.
+  int aceita() const {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 1000) == 1 ? accept(fd, nullptr, nullptr) : -1;
+  }
+  int fd = -1;
+  int porta = 0;
+};
+
+// Everything `fd` receives until the peer closes or a second passes.
+std::string leAteFechar(int fd) {
+  std::string r;
+  char tmp[4096];
+  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 1000) == 1;) {
+    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
+    if (n <= 0) return r;
+    r.append(tmp, static_cast<size_t>(n));
+  }
+  return r + "<still open>";
+}
+
+class Tentativa : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { montaTabelas(); }
+
+  void SetUp() override {
+    ASSERT_EQ(clientes, nullptr);
+    ASSERT_EQ(mud, nullptr);
+    ASSERT_EQ(tentativa, nullptr);
+    resolvedorAntes_ = resolvedor;
+    resolvedor = resolvedorDeTeste;
+    liberado = true;
+    agoraAntes_ = rodaTempo.agora;
+    voltaAntes_ = rodaTempo.volta;
+    ana_ = std::make_unique<Usuario>("Ana");
+    bia_ = std::make_unique<Usuario>("Bia");
+  }
+
+  void TearDown() override {
+    liberado = true;
+    delete tentativa;
+    EXPECT_TRUE(esperaAjudantes());
+    delete mud;
+    mud = nullptr;
+    if (antigo_ >= 0) close(antigo_);
+    ana_.reset();
+    bia_.reset();
+    resolvedor = resolvedorAntes_;
+    rodaTempo.agora = agoraAntes_;
+    rodaTempo.volta = voltaAntes_;
+  }
+
+  // The old link, on a pair whose far end the test keeps.
+  void ligaAntigo() {
+    int par[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    mud = new TMud;
+    mud->soqueteSaida = mud->soqueteEntrada = par[0];
+    antigo_ = par[1];
+  }
+  std::string ouveAntigo() {
+    if (mud != nullptr) mud->cDescarrega();
+    return le(antigo_);
+  }
+
+  static bool esperaAjudantes() {
+    for (int i = 0; i < 5000 && ajudantesAtivos() > 0; ++i) std::this_thread::sleep_for(1ms);
+    return ajudantesAtivos() == 0;
+  }
+  // The helper is done; the next tick finds its record.
+  static void concluiNoProximoTick() {
+    ASSERT_TRUE(esperaAjudantes());
+    cAvanca(1);
+  }
+
+  // Both users heard exactly `texto`.
+  void ambosOuvem(const std::string& texto) {
+    EXPECT_EQ(ana_->ouve(), texto);
+    EXPECT_EQ(bia_->ouve(), texto);
+  }
+
+  std::unique_ptr<Usuario> ana_, bia_;
+  int antigo_ = -1;
+
+ private:
+  Resolvedor resolvedorAntes_ = nullptr;
+  int agoraAntes_ = 0;
+  int voltaAntes_ = kSlotsFinos;
+};
+
+std::string conectando(const std::string& endereco, int porta) {
+  return "/Conectando em " + endereco + " " + std::to_string(porta) + "\r\n";
+}
+
+// ---- while the resolver is slow -----------------------------------------------
+
+TEST_F(Tentativa, SlowResolutionStopsNobodyAndWhatWaitedGoesToTheNewLink) {
+  Ouvinte novo;
+  ligaAntigo();
+  liberado = false;
+  ana_->digita("/mud lento.exemplo " + std::to_string(novo.porta) + "\r\n");
+  ASSERT_NE(tentativa, nullptr);
+  ambosOuvem(conectando("lento.exemplo", novo.porta));
+
+  // Chat, the old link's output and lines for the MUD all go on; the lines
+  // wait for the outcome instead of going to the old link.
+  bia_->digita("/ oi\r\n");
+  ambosOuvem("/Bia. oi\r\n");
+  mud->cEvento("Uma sala.\r\n", 11);
+  ambosOuvem("Uma sala.\r\n");
+  ana_->digita("connect ana senha\r\n/\r\n//olha\r\n/c\r\n");
+  bia_->digita("norte\r\n");
+  cAvanca(20);
+  EXPECT_NE(tentativa, nullptr);
+  ambosOuvem("");
+  EXPECT_EQ(ouveAntigo(), "");
+
+  liberado = true;
+  concluiNoProximoTick();
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Conectado\r\n");
+  EXPECT_EQ(leAteFechar(antigo_), "");  // replaced without a word
+  const int lado = novo.aceita();
+  ASSERT_GE(lado, 0);
+  bia_->digita("sul\r\n");  // straight to the link again
+  mud->cDescarrega();
+  delete mud;
+  mud = nullptr;
+  EXPECT_EQ(leAteFechar(lado), "connect ana senha\r\n\r\n/olha\r\n\x03norte\r\nsul\r\n");
+  close(lado);
+}
+
+TEST_F(Tentativa, ThirtySecondsWithoutAnOutcomeEndItAndWhatWaitedGoesToTheOldLink) {
+  ligaAntigo();
+  liberado = false;
+  ana_->digita("/mud lento.exemplo 4000\r\n");
+  ambosOuvem(conectando("lento.exemplo", 4000));
+  // What waits is bounded: six lines of 300 characters fit, a seventh is
+  // dropped whole, and a short one after it still fits.
+  const std::string longa(kMaxLinha, 'x');
+  for (int i = 0; i < 7; ++i) ana_->digita(std::to_string(i) + longa.substr(1) + "\r\n");
+  ana_->digita("fim\r\n");
+
+  cAvanca(kTicksTentativa - 1);
+  ASSERT_NE(tentativa, nullptr);
+  ambosOuvem("");
+  cAvanca(1);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Erro: Connection timed out\r\n");
+  std::string esperado;
+  for (int i = 0; i < 6; ++i) esperado += std::to_string(i) + longa.substr(1) + "\r\n";
+  EXPECT_EQ(ouveAntigo(), esperado + "fim\r\n");
+}
+
+// The helper's notice is a socket the loop watches: the pass that reads it
+// tells the outcome, with no tick in between.
+TEST_F(Tentativa, TheHelpersNoticeIsToldInThePassThatReadsIt) {
+  Ouvinte novo;
+  conectaMud("127.0.0.1", novo.porta);
+  ASSERT_NE(tentativa, nullptr);
+  ambosOuvem(conectando("127.0.0.1", novo.porta));
+  ASSERT_TRUE(esperaAjudantes());
+  TConjunto prontos, nenhum;
+  prontos.poe(tentativa->soqueteEntrada);
+  ASSERT_EQ(espera(&prontos, &nenhum, 1000), 1);
+  cRecebe(&prontos, kNiveis);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Conectado\r\n");
+  const int lado = novo.aceita();
+  EXPECT_GE(lado, 0);
+  if (lado >= 0) close(lado);
+}
+
+// ---- cancelling ----------------------------------------------------------
+
+TEST_F(Tentativa, ANewRequestCancelsAndAtMostFourHelpersRun) {
+  liberado = false;
+  std::string esperado;
+  for (int i = 0; i < kMaxAjudantes; ++i) {
+    conectaMud("lento.exemplo", 4000 + i);
+    if (i > 0) esperado += "/Erro: Operation canceled\r\n";
+    esperado += conectando("lento.exemplo", 4000 + i);
+  }
+  ambosOuvem(esperado);
+  EXPECT_EQ(ajudantesAtivos(), kMaxAjudantes);
+
+  // Four helpers still resolve for attempts given up on: no fifth.
+  conectaMud("lento.exemplo", 5000);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Erro: Operation canceled\r\n" + conectando("lento.exemplo", 5000) + "/Erro interno\r\n");
+
+  liberado = true;
+  ASSERT_TRUE(esperaAjudantes());
+  conectaMud("lento.exemplo", 5001);
+  EXPECT_NE(tentativa, nullptr);
+  ambosOuvem(conectando("lento.exemplo", 5001));
+}
+
+// ---- descriptors ------------------------------------------------------------
+
+// Given up on before its helper is done: the helper's send fails and it
+// closes its socket. Given up on after: the socket was in flight in the
+// pair, and the kernel closes it with the pair. Either way the MUD sees the
+// connection close and the process holds what it held before.
+TEST_F(Tentativa, AnAttemptGivenUpOnLeavesNoDescriptorBehind) {
+  Ouvinte alvo;
+  for (const bool helperTerminaDepois : {true, false}) {
+    SCOPED_TRACE(helperTerminaDepois ? "helper ends after the cancel" : "helper ends before the cancel");
+    const int antes = descritoresAbertos();
+    liberado = !helperTerminaDepois;
+    conectaMud("lento.exemplo", alvo.porta);
+    ASSERT_NE(tentativa, nullptr);
+    if (!helperTerminaDepois) {
+      ASSERT_TRUE(esperaAjudantes());
+    }
+    cancelaTentativa();
+    liberado = true;
+    ASSERT_TRUE(esperaAjudantes());
+    EXPECT_EQ(descritoresAbertos(), antes);
+    const int lado = alvo.aceita();
+    ASSERT_GE(lado, 0);
+    EXPECT_EQ(leAteFechar(lado), "");
+    close(lado);
+    ambosOuvem(conectando("lento.exemplo", alvo.porta) + "/Erro: Operation canceled\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace zandor
