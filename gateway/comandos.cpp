@@ -105,7 +105,7 @@ bool TCliente::cInterpreta(char* digitado) {
       }
       return false;
     case Acao::Terminar:
-      encerraZandor();
+      encerraZandor();  // does not return
     case Acao::Ajuda:
       for (const char* linhaAjuda : msg::kAjuda) cEscreve(linhaAjuda);
       break;

@@ -51,15 +51,7 @@ class Comandos : public ::testing::Test {
   }
 
   // `comando` links the gateway to the fake MUD; both are told.
-  Conexao liga(const std::string& comando) {
-    ana.envia(comando + "\r\n");
-    const std::string aviso = conectando(falso.porta()) + "\r\n/Conectado\r\n";
-    EXPECT_TRUE(recebe(ana, aviso));
-    EXPECT_TRUE(recebe(bia, aviso));
-    Conexao lado = falso.aceita();
-    EXPECT_TRUE(lado.aberta());
-    return lado;
-  }
+  Conexao liga(const std::string& comando) { return e2e::liga(ana, falso, {&ana, &bia}, comando); }
 
   MudFalso falso;
   Gateway g{configuracao(falso.porta())};

@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "apoio.h"
 
@@ -32,6 +33,24 @@ inline std::string bytes(std::initializer_list<int> v) {
   std::string r;
   for (int b : v) r.push_back(static_cast<char>(b));
   return r;
+}
+
+// What every telnet user is told when the gateway links to `mud`.
+inline std::string avisoLigado(const MudFalso& mud) {
+  return "/Conectando em 127.0.0.1 " + std::to_string(mud.porta()) + "\r\n/Conectado\r\n";
+}
+
+// `quem` links the gateway to `falso`, with `comando` or else "/mud 127.0.0.1
+// PORT"; every telnet user in `todos` is told. Returns the fake MUD's end of
+// the link.
+inline Conexao liga(Conexao& quem, MudFalso& falso, const std::vector<Conexao*>& todos, std::string comando = "") {
+  if (comando.empty()) comando = "/mud 127.0.0.1 " + std::to_string(falso.porta());
+  quem.envia(comando + "\r\n");
+  const std::string aviso = avisoLigado(falso);
+  for (Conexao* c : todos) EXPECT_TRUE(recebe(*c, aviso));
+  Conexao lado = falso.aceita();
+  EXPECT_TRUE(lado.aberta());
+  return lado;
 }
 
 }  // namespace e2e

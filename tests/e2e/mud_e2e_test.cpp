@@ -31,22 +31,9 @@ std::string conectando(const std::string& endereco, int porta) {
   return "/Conectando em " + endereco + " " + std::to_string(porta);
 }
 
-// What every user is told when the gateway links to `mud`: as telnet lines,
-// and as records for a framed user.
-std::string avisoLigado(const MudFalso& mud) { return conectando("127.0.0.1", mud.porta()) + "\r\n/Conectado\r\n"; }
+// What a framed user is told when the gateway links to `mud`.
 std::string avisoLigadoEmRegistros(const MudFalso& mud) {
   return registro(conectando("127.0.0.1", mud.porta())) + registro("/Conectado");
-}
-
-// `quem` links the gateway to `falso`; every telnet user in `todos` is told.
-// Returns the fake MUD's end of the link.
-Conexao liga(Conexao& quem, MudFalso& falso, const std::vector<Conexao*>& todos) {
-  quem.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n");
-  const std::string aviso = avisoLigado(falso);
-  for (Conexao* c : todos) EXPECT_TRUE(recebe(*c, aviso));
-  Conexao lado = falso.aceita();
-  EXPECT_TRUE(lado.aberta());
-  return lado;
 }
 
 // Two connects that fail, one at connect and one at name resolution, each

@@ -36,15 +36,7 @@ class Utf8 : public ::testing::Test {
   void SetUp() override { bia = g.usuarioTelnet("Bia"); }
 
   // Bia links the gateway to the fake MUD; `outro` is told too.
-  Conexao liga(Conexao& outro) {
-    bia.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n");
-    const std::string aviso = "/Conectando em 127.0.0.1 " + std::to_string(falso.porta()) + "\r\n/Conectado\r\n";
-    EXPECT_TRUE(recebe(bia, aviso));
-    EXPECT_TRUE(recebe(outro, aviso));
-    Conexao lado = falso.aceita();
-    EXPECT_TRUE(lado.aberta());
-    return lado;
-  }
+  Conexao liga(Conexao& outro) { return e2e::liga(bia, falso, {&bia, &outro}); }
 
   MudFalso falso;
   Gateway g;
