@@ -291,11 +291,15 @@ std::string Gateway::leArquivo(const std::string& nome) const {
 std::string Gateway::saida() const { return leArquivo("saida.txt"); }
 std::string Gateway::erros() const { return leArquivo("erros.txt"); }
 
-Conexao Gateway::usuarioTelnet(const std::string& apelido) {
+Conexao Gateway::usuarioTelnet(const std::string& apelido, const std::string& comando, const std::string& resposta) {
   Conexao c = Conexao::conecta(porta_);
   c.leAte("ENTER\r\n");
   c.envia("\r\n");
   c.leAte("/quit\r\n");
+  if (!comando.empty()) {
+    c.envia(comando + "\r\n");
+    c.leAte(resposta + "\r\n");
+  }
   // The prompt would come by itself after two seconds; a line brings it now.
   c.envia(apelido + "\r\n");
   c.leAte("Tecle /ajuda para saber os comandos\r\n");

@@ -127,7 +127,10 @@ class Gateway {
   std::string saida() const;  // what it wrote to standard output
   std::string erros() const;  // and to standard error
   // A telnet user through detection and nickname; the buffer is left empty.
-  Conexao usuarioTelnet(const std::string& apelido);
+  // A `comando` given is typed before the nickname and its answer, the line
+  // `resposta`, awaited (e.g. "/c3", to choose the nickname in UTF-8).
+  Conexao usuarioTelnet(const std::string& apelido, const std::string& comando = "",
+                        const std::string& resposta = "");
   // A framed-client user through detection and nickname.
   Conexao usuarioQuadros(const std::string& apelido);
 

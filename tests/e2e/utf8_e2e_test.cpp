@@ -18,16 +18,7 @@ const std::string kUsuarios8 = "/Usu\xC3\xA1rios\r\n";
 // A telnet user who turns UTF-8 on before choosing `apelido`, given in UTF-8.
 // The buffer is left empty.
 Conexao usuarioUtf8(Gateway& g, const std::string& apelido) {
-  Conexao c = Conexao::conecta(g.porta());
-  c.leAte("ENTER\r\n");
-  c.envia("\r\n");
-  c.leAte("/quit\r\n");
-  c.envia("/c3\r\n");
-  c.leAte("/c3 Usando UTF-8\r\n");
-  c.envia(apelido + "\r\n");
-  c.leAte("Tecle /ajuda para saber os comandos\r\n");
-  c.descarta();
-  return c;
+  return g.usuarioTelnet(apelido, "/c3", "/c3 Usando UTF-8");
 }
 
 // Bia reads Windows-1252, as every user does until "/c3".
