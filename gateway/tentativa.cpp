@@ -160,7 +160,7 @@ int leDesfecho(int de, TDesfecho* desfecho, int* soquete) {
   for (cmsghdr* c = r >= 0 ? CMSG_FIRSTHDR(&m) : nullptr; c != nullptr; c = CMSG_NXTHDR(&m, c))
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS && c->cmsg_len == CMSG_LEN(sizeof(int)))
       std::memcpy(soquete, CMSG_DATA(c), sizeof *soquete);
-  if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return 0;
+  if (r < 0 && ehBloqueio(errno)) return 0;
   return r == static_cast<ssize_t>(sizeof *desfecho) ? 1 : -1;
 }
 
