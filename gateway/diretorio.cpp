@@ -13,6 +13,7 @@ namespace zandor {
 namespace {
 
 constexpr int kTamanhoAviso = 300;
+constexpr const char* kNomesReservados[] = {"web", "usuarios"};
 
 }  // namespace
 
@@ -52,16 +53,16 @@ void TLeitorEntradas::cFimLinha() {
   temIgual = false;
 }
 
-const char* procuraMud(const char* nome, TCliente* usuario) {
-  static char resultado[kTamanhoValorEntrada];
+bool nomeReservado(const char* nome) {
+  for (const char* reservado : kNomesReservados)
+    if (comparaTexto(nome, reservado) == 0) return true;
+  return false;
+}
+
+int leEntrada(const char* nome, char (&valor)[kTamanhoValorEntrada]) {
   copia(fimNome, ".cfg");
   std::FILE* arquivo = std::fopen(nomeArquivo, "r");
-  if (arquivo == nullptr) {
-    char aviso[kTamanhoAviso];
-    formata(aviso, sizeof aviso, msg::kNaoAbriuArquivo, nomeArquivo);
-    usuario->cEscreve(aviso);
-    return nullptr;
-  }
+  if (arquivo == nullptr) return -1;
   TLeitorEntradas leitor(nome);
   char pedaco[kPedacoArquivo];
   for (;;) {
@@ -71,11 +72,24 @@ const char* procuraMud(const char* nome, TCliente* usuario) {
   }
   leitor.cFimLinha();  // a last line without line end still counts
   std::fclose(arquivo);
-  if (leitor.cAchado() == nullptr) {
+  if (leitor.cAchado() == nullptr) return 0;
+  copia(valor, leitor.cAchado());
+  return 1;
+}
+
+const char* procuraMud(const char* nome, TCliente* usuario) {
+  static char resultado[kTamanhoValorEntrada];
+  const int achou = nomeReservado(nome) ? 0 : leEntrada(nome, resultado);
+  if (achou < 0) {
+    char aviso[kTamanhoAviso];
+    formata(aviso, sizeof aviso, msg::kNaoAbriuArquivo, nomeArquivo);
+    usuario->cEscreve(aviso);
+    return nullptr;
+  }
+  if (achou == 0) {
     usuario->cEscreve(msg::kMudNaoEncontrado);
     return nullptr;
   }
-  copia(resultado, leitor.cAchado());
   return resultado;
 }
 

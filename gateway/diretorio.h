@@ -38,7 +38,17 @@ class TLeitorEntradas {
   bool achou = false;
 };
 
-// The value of the entry named `nome`, or null after telling `usuario` why.
+// The names the gateway keeps for its own settings ("web", "usuarios"):
+// entries under them set the gateway up and name no MUD, so "/mud NAME"
+// answers one as it answers an unknown name. Compared as entry names are.
+bool nomeReservado(const char* nome);
+
+// The value of the last entry named `nome` in the configuration file, read
+// now: 1 when found (copied into `valor`), 0 when there is none, -1 when the
+// file cannot be opened (errno tells why).
+int leEntrada(const char* nome, char (&valor)[kTamanhoValorEntrada]);
+
+// The value of the MUD entry named `nome`, or null after telling `usuario` why.
 const char* procuraMud(const char* nome, TCliente* usuario);
 
 }  // namespace zandor

@@ -183,6 +183,19 @@ TEST_F(ProcuraMud, UnknownNameIsToldToTheUser) {
   EXPECT_EQ(dito(), "/MUD n\xE3o encontrado\r\n");
 }
 
+TEST_F(ProcuraMud, ReservedNamesAreNoMudButTheirEntriesAreRead) {
+  escreve("4000\nweb = 127.0.0.1 4080\nUsu\xE1rios = 200\n");
+  EXPECT_EQ(procura("web"), std::nullopt);
+  EXPECT_EQ(procura("USUARIOS"), std::nullopt);
+  EXPECT_EQ(dito(), "/MUD n\xE3o encontrado\r\n/MUD n\xE3o encontrado\r\n");
+  char valor[zandor::kTamanhoValorEntrada];
+  EXPECT_EQ(zandor::leEntrada("web", valor), 1);
+  EXPECT_STREQ(valor, "127.0.0.1 4080");
+  EXPECT_EQ(zandor::leEntrada("usuarios", valor), 1);
+  EXPECT_STREQ(valor, "200");
+  EXPECT_EQ(zandor::leEntrada("arena", valor), 0);
+}
+
 TEST_F(ProcuraMud, MissingFileIsToldToTheUserByName) {
   EXPECT_EQ(procura("arena"), std::nullopt);
   EXPECT_EQ(dito(), "/N\xE3o consegui abrir arquivo " + pasta + "/zandor.cfg\r\n");
