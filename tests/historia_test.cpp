@@ -169,7 +169,8 @@ TEST_F(Historia, EntryLinesAreTheLast50OrNothing) {
 // A reply far larger than the ring and the socket, read a piece at a time:
 // the drained event carries it on; MUD lines that arrive meanwhile reach
 // the streaming user after the footer, in order, and everyone else at once;
-// a hold stops the stream, and the hold's end resumes it.
+// a prompt goes to everyone else only; a hold stops the stream, and the
+// hold's end resumes it.
 TEST_F(Historia, AReplyLargerThanTheRingArrivesWholeWithLiveLinesAfterIt) {
   for (int i = 0; i < 1000; ++i) doMud(numerada(i, 200) + "\r\n");
   int pa, pb;
@@ -192,6 +193,12 @@ TEST_F(Historia, AReplyLargerThanTheRingArrivesWholeWithLiveLinesAfterIt) {
       doMud(l);
       vivas += l;
       EXPECT_EQ(passo(bia, pb), l);  // Bia is not kept waiting
+    }
+    if (passos == 4) {
+      // A prompt is not kept, so the streaming user never gets it.
+      doMud("PV 10> ");
+      mud->cExpira();
+      EXPECT_EQ(passo(bia, pb), "PV 10> \r\n");
     }
     if (passos == 10) {
       // Ana holds: nothing more is sent until she types.
