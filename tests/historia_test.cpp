@@ -231,5 +231,49 @@ TEST_F(Historia, AReplyLargerThanTheRingArrivesWholeWithLiveLinesAfterIt) {
   EXPECT_EQ(passo(ana, pa), "depois\r\n");
 }
 
+// A reader who stalls while the MUD sends more than the history keeps loses
+// what was evicted before the cursor reached it (the ring rule), and gets
+// the rest in order: the footer, then every line kept since, to the newest.
+TEST_F(Historia, EvictionOvertakingAStalledReaderSkipsOnlyWhatIsGone) {
+  for (int i = 0; i < 1000; ++i) doMud(numerada(i) + "\r\n");
+  int pa;
+  TCliente* ana = usuario(kProtocoloTelnet, 0, pa, 4096);
+  ana->cMostraHistoria(1000, true);
+  ASSERT_TRUE(ana->cHistoriando());
+  for (int i = 1000; i < 2500; ++i) doMud(numerada(i) + "\r\n");
+  std::string recebido;
+  for (int passos = 0; ana->cHistoriando() && passos < 10000; ++passos) recebido += passo(ana, pa);
+  recebido += passo(ana, pa);
+  ASSERT_FALSE(ana->cHistoriando());
+
+  // Every MUD line received is later than the one before; the footer comes
+  // once, and the newest 1000 lines all arrive.
+  size_t de = 0, fim;
+  int anterior = -1, rodapes = 0, depoisDoRodape = 0, linhas = 0;
+  ASSERT_EQ(recebido.rfind("/Hist\xF3rico: 1000 linhas\r\n", 0), 0u);
+  de = recebido.find("\r\n") + 2;
+  while ((fim = recebido.find("\r\n", de)) != std::string::npos) {
+    const std::string l = recebido.substr(de, fim - de);
+    de = fim + 2;
+    if (l == "/Fim do hist\xF3rico") {
+      ++rodapes;
+      continue;
+    }
+    ASSERT_EQ(l.rfind("linha ", 0), 0u) << l;
+    const int n = std::atoi(l.c_str() + 6);
+    ASSERT_GT(n, anterior);
+    if (n > 1500) {
+      ASSERT_EQ(n, anterior + 1);  // never evicted: none missing
+    }
+    if (rodapes == 1) ++depoisDoRodape;
+    anterior = n;
+    ++linhas;
+  }
+  EXPECT_EQ(rodapes, 1);
+  EXPECT_EQ(anterior, 2499);
+  EXPECT_EQ(depoisDoRodape, 1000);
+  EXPECT_LT(linhas, 2500);  // some were lost, so the case is the one meant
+}
+
 }  // namespace
 }  // namespace zandor
