@@ -17,15 +17,16 @@
 //   zandor_historia [--usuarios N] [--taxa LINHAS_POR_S] [--segundos S]
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "apoio.h"
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
   for (;;) {
     const double t = std::chrono::duration<double>(Relogio::now() - inicio).count();
     std::string saida;
-    while (enviadas < totalVivas && enviadas < static_cast<long>(t * taxa)) saida += "v" + std::to_string(enviadas++) + "\r\n";
+    while (enviadas < totalVivas && enviadas < static_cast<long>(t * taxa))
+      saida += "v" + std::to_string(enviadas++) + "\r\n";
     if (!saida.empty()) lado.envia(saida);
     poll(fds.data(), fds.size(), 1);
     bool todos = true;

@@ -29,7 +29,7 @@ namespace zandor {
 
 namespace {
 
-constexpr int kTamanhoCabecalho = 40;  // "/Histórico: 1000 linhas"
+constexpr int kTamanhoCabecalho = 40;  // msg::kHistorico with a count of four digits
 // Room the pump leaves in the ordinary share of the ring for what the
 // gateway says meanwhile (chat, notices), so that a stream to a reader whose
 // socket is full does not make those texts the ones refused.

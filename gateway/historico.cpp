@@ -20,7 +20,8 @@ void THistorico::guarda(const char* linha, int n) {
   TEntrada& e = entradas[(cabeca + linhas()) % kLinhasHistorico];
   e.posicao = escrita;
   e.tamanho = static_cast<uint16_t>(n);
-  const int primeiraParte = n < kBytesHistorico - static_cast<int>(escrita) ? n : kBytesHistorico - static_cast<int>(escrita);
+  const int ate = kBytesHistorico - static_cast<int>(escrita);  // bytes before the ring wraps
+  const int primeiraParte = n < ate ? n : ate;
   std::memcpy(anel + escrita, linha, static_cast<size_t>(primeiraParte));
   std::memcpy(anel, linha + primeiraParte, static_cast<size_t>(n - primeiraParte));
   escrita = (escrita + static_cast<uint32_t>(n)) % kBytesHistorico;
