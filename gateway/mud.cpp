@@ -8,6 +8,7 @@
 #include <new>
 
 #include "gateway/cliente.h"
+#include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/tentativa.h"
 #include "text/formata.h"
@@ -61,7 +62,8 @@ const char* fimEscape(const char* p) {
   return p;
 }
 
-// Removes bytes below 32, and each escape sequence up to its first letter.
+}  // namespace
+
 void filtra(char* linha) {
   char* destino = linha;
   for (const char* p = linha; *p != '\0'; ++p) {
@@ -74,8 +76,6 @@ void filtra(char* linha) {
   }
   *destino = '\0';
 }
-
-}  // namespace
 
 // ---- input -----------------------------------------------------------------
 
@@ -181,20 +181,27 @@ void TMud::abreEspaco(int n) {
 
 // ---- delivery --------------------------------------------------------------
 
-void TMud::cEntrega() {
+// A user being shown the history is skipped: a kept line reaches that user
+// through the history, in order; a prompt would land amid older lines and is
+// not for that user.
+void TMud::cEntrega(bool guarda) {
   texto[contagem] = '\0';
+  if (guarda) historico.guarda(texto, contagem);
   contagem = 0;
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto);
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
+      c->cEscreveMud(texto);
   filtra(texto);
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto);
+    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
+      c->cEscreveMud(texto);
 }
 
 // Three ticks without data: a prompt, most likely. Text with something
-// visible goes out as a line. Blanks and escapes alone stay pending; telnet
-// users who keep colours get those bytes raw. Framed users get nothing in
-// that step, since raw bytes would break their record stream.
+// visible goes out as a line, not kept in the history. Blanks and escapes
+// alone stay pending; telnet users who keep colours get those bytes raw.
+// Framed users get nothing in that step, since raw bytes would break their
+// record stream.
 void TMud::cExpira() {
   if (contagem == 0) return;
   texto[contagem] = '\0';
@@ -204,11 +211,12 @@ void TMud::cExpira() {
       p = fimEscape(p);
       continue;
     }
-    cEntrega();
+    cEntrega(false);
     return;
   }
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet) c->cEnvia(texto, contagem);
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet && !c->cHistoriando())
+      c->cEnvia(texto, contagem);
 }
 
 // ---- output ----------------------------------------------------------------

@@ -5,7 +5,10 @@
 // every user: unchanged to those who turned filtering off, stripped of
 // escapes and control bytes to the rest. A line left unfinished (a prompt)
 // is delivered after 3 quiet ticks. A line longer than kMaxLinha goes out as
-// several lines of at most that many bytes, so nothing of it is lost.
+// several lines of at most that many bytes, so nothing of it is lost. Every
+// line the MUD ended is also kept in the history (historico.h), as
+// assembled; a prompt is not. A user who is being shown the history gets
+// kept lines through it instead, after what was asked for, and no prompts.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +34,9 @@ class TMud : public TComunica, public TTempo {
 
   // Queues the text and CR LF; a line that does not fit the ring is lost.
   void cEnviaLinha(const char* linhaUsuario);
-  // Delivers the pending line to every user whose protocol is known.
-  void cEntrega();
+  // Delivers the pending line to every user whose protocol is known, keeping
+  // it in the history when `guarda` (a line the MUD ended, or a piece of one).
+  void cEntrega(bool guarda = true);
 
  private:
   void byteTelnet(unsigned char b);
@@ -51,6 +55,10 @@ class TMud : public TComunica, public TTempo {
 };
 
 extern TMud* mud;
+
+// What a user who filters colours reads of a MUD line: bytes below 32 and
+// each escape sequence up to its first letter removed, in place.
+void filtra(char* linha);
 
 // Tells everyone "/Conectando em ..." and starts an attempt (tentativa.h),
 // which resolves and connects without stopping the loop and replaces the old

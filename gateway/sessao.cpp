@@ -123,7 +123,10 @@ bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
 
 void TCliente::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
-    if (n == 0) delete this;  // closed or failed: leave silently
+    if (n == 0)
+      delete this;  // closed or failed: leave silently
+    else
+      cBombeiaHistoria();  // drained: a history under way goes on
     return;
   }
   // Every complete line of the delivery is handled, in order, for as long as
@@ -179,6 +182,7 @@ bool TCliente::completaLinha() {
     if (cModo() == kModoRetido) {
       cMuda(kModoNormal, kNivelNormal);
       cLimpa();
+      cBombeiaHistoria();
     }
   }
   return despacha(texto, longa);
@@ -222,6 +226,7 @@ void TCliente::cExpira() {
       cEscreve("");
       cArma(kTicksNomeado);
       cMuda(kModoNormal, kNivelNormal);
+      cBombeiaHistoria();
       return;
   }
 }
