@@ -24,9 +24,8 @@ inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
-// The loop watches at most kMaxConjunto sockets: the listener and the MUD
-// link take two, every user one.
-inline constexpr int kMaxUsuarios = kMaxConjunto - 2;
+// The most users at once.
+inline constexpr int kMaxUsuarios = 62;
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
