@@ -12,7 +12,12 @@ namespace carga {
 using Ns = int64_t;
 inline constexpr Ns kMs = 1000000;
 inline constexpr Ns kS = 1000000000;
-inline constexpr int kTamanhoLinha = 64;  // bytes per MUD line, CR LF included
+// Bytes per MUD line, CR LF included: 64 unless --bytes says otherwise,
+// up to kMaxTamanhoLinha (the gateway's own line limit is 300 bytes).
+inline constexpr int kTamanhoLinhaPadrao = 64;
+inline constexpr int kMinTamanhoLinha = 48;  // room for "ZL", the sequence number and the time
+inline constexpr int kMaxTamanhoLinha = 300;
+inline int tamanhoLinha = kTamanhoLinhaPadrao;
 
 inline Ns agora() {
   timespec t{};
