@@ -64,7 +64,7 @@ int espera(TConjunto* leitura, TConjunto* escrita, int esperaMs) {
 
 int limitaDescritores(int precisa) {
   rlimit l{};
-  if (getrlimit(RLIMIT_NOFILE, &l) != 0) return 0;
+  if (getrlimit(RLIMIT_NOFILE, &l) != 0) return precisa;  // nothing known: nothing cut
   rlim_t quer = l.rlim_cur;
   if (quer < static_cast<rlim_t>(precisa)) quer = static_cast<rlim_t>(precisa);
   if (quer > static_cast<rlim_t>(kMaxDescritor)) quer = kMaxDescritor;

@@ -53,7 +53,8 @@ int espera(TConjunto* leitura, TConjunto* escrita, int esperaMs);
 // system allows and never above the sets' reach: the soft limit is raised
 // toward `precisa` (up to the hard limit) and lowered to kMaxDescritor when
 // it stood above, so that no descriptor the process opens lies beyond the
-// sets. Returns the soft limit in force afterwards.
+// sets. Returns the soft limit in force afterwards (`precisa` should the
+// limit not be readable).
 int limitaDescritores(int precisa);
 
 }  // namespace zandor

@@ -6,8 +6,8 @@ namespace zandor {
 int leTetoUsuarios(const char* valor) {
   int n = 0;
   const char* p = valor;
-  // Four digits at most: anything longer is out of range whatever it says,
-  // and the count never overflows.
+  // Four digits at most, leading zeros included: a longer number is refused,
+  // so the count never overflows.
   for (; *p >= '0' && *p <= '9'; ++p) {
     if (p - valor == 4) return -1;
     n = n * 10 + (*p - '0');
