@@ -20,12 +20,13 @@
 //  - Bursts: the MUD writes 16, 32, ... 4096 lines in one go (a long room, a
 //    help page), half a second apart, until some user misses a line.
 //  - A fixed load: the MUD sends --taxa lines/s (64 bytes each unless --bytes
-//    says otherwise, paced every millisecond) for --segundos s. Every line carries its sequence number and
-//    its send time; each user checks the sequence (a gap is a loss) and records
-//    MUD->user latency per copy. Meanwhile the users type, about 100 lines/s in
-//    all and never two from one user within 100 ms (as people type: each line
-//    is its own delivery and its own latency); each typed line carries its send
-//    time and the MUD records user->MUD latency. The target's CPU time over the
+//    says otherwise, paced every millisecond) for --segundos s. Every line
+//    carries its sequence number and its send time; each user checks the
+//    sequence (a gap is a loss) and records MUD->user latency per copy.
+//    Meanwhile the users type, about 100 lines/s in all and never two from
+//    one user within 100 ms (as people type: each line is its own delivery
+//    and its own latency); each typed line carries its send time and the MUD
+//    records user->MUD latency. The target's CPU time over the
 //    load, divided by the copies delivered, gives CPU per delivered copy
 //    (microseconds per copy = CPU seconds per million copies).
 //  - Capacity: the highest offered rate that the gateway sustains: every user

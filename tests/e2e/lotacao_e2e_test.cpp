@@ -161,7 +161,9 @@ TEST(Lotacao, BadUsersLineIsAStartUpFailure) {
 
 // Under a hard limit of 100 descriptors, "usuarios = 200" cannot be served:
 // the start-up says so and the gateway serves what the limit allows.
+// A wrapper would run the script, not the program, under itself: skipped.
 TEST(Lotacao, LimitTooLowForTheCapServesWhatItAllows) {
+  if (!envoltorio().empty()) GTEST_SKIP() << "the limit is set by a script, which a wrapper would run";
   char modelo[] = "/tmp/zandor-limite-XXXXXX";
   ASSERT_NE(mkdtemp(modelo), nullptr);
   const std::string script = std::string(modelo) + "/limitado.sh";
