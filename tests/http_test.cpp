@@ -287,6 +287,17 @@ TEST(Http, MethodVersionPathAndQuery) {
   TPedidoHttp p;
   EXPECT_EQ(analisa("GET / HTTP/1.0\r\n\r\n", &p), kHttpCompleto);  // HTTP/1.0 needs no Host
   EXPECT_FALSE(p.host.existe());
+  EXPECT_EQ(analisaPedidoHttp("GET / HTTP/1.0\r\n\r\n", 18, nullptr), kHttpCompleto);  // only the answer wanted
+
+  // The exact comparison the caller makes of the path and the version.
+  ASSERT_EQ(analisa("GET /ws?x HTTP/1.1\r\nHost: h\r\nSec-WebSocket-Version: 13\r\n\r\n", &p), kHttpCompleto);
+  EXPECT_TRUE(trechoIgual(p.caminho, "/ws"));
+  EXPECT_TRUE(trechoIgual(p.versaoWs, "13"));
+  EXPECT_FALSE(trechoIgual(p.caminho, "/w"));
+  EXPECT_FALSE(trechoIgual(p.caminho, "/wss"));
+  EXPECT_FALSE(trechoIgual(p.caminho, "/WS"));
+  EXPECT_FALSE(trechoIgual(p.origem, ""));  // absent is not empty
+  EXPECT_TRUE(trechoIgual(p.consulta, "x"));
 }
 
 TEST(Http, ListValuesHoldWholeTokens) {

@@ -176,9 +176,11 @@ int analisaPedidoHttp(const char* bytes, int n, TPedidoHttp* pedido) {
   }
   if (lido.versao == 11 && !lido.host.existe()) return kHttpMalformado;
   lido.tamanho = tamanho;
-  *pedido = lido;
+  if (pedido != nullptr) *pedido = lido;
   return kHttpCompleto;
 }
+
+bool trechoIgual(TTrecho t, const char* texto) { return t.existe() && mesmoNome(t.p, t.n, texto, false); }
 
 bool temToken(TTrecho valor, const char* token) {
   if (!valor.existe()) return false;

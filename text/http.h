@@ -21,7 +21,7 @@
 //   target is origin-form only (starts with '/'): the listener is nobody's
 //   proxy. It is visible ASCII, without '#'.
 // - The version is HTTP/1.0 or HTTP/1.1 (any later 1.x reads as 1.1, as
-//   RFC 9112 asks); HTTP/1.1 needs a Host field.
+//   RFC 9110 asks); HTTP/1.1 needs a Host field.
 // - A field line that starts with a blank (the old line folding) is
 //   malformed, as is a blank before the ':', an empty or non-token name, or a
 //   control byte in a value (a tab is a blank). Bytes 0x80..0xFF in a value
@@ -34,9 +34,9 @@
 //
 // Cost: finding the blank line is a memchr over the bytes so far (at most
 // kMaxCabecalhoHttp), so a client trickling its head a byte at a time costs
-// a few microseconds a byte. The request line is checked as soon as it is
-// whole, so something that does not speak HTTP is refused at its first line;
-// the fields are checked once the head is whole.
+// a few microseconds a byte. The request line is checked as it arrives, so
+// something that does not speak HTTP is refused at its first bytes; the
+// fields are checked once the head is whole.
 #pragma once
 
 namespace zandor {
@@ -72,8 +72,13 @@ struct TPedidoHttp {
 
 // Reads the head at the start of bytes[0..n). Only the first
 // kMaxCabecalhoHttp bytes are looked at; bytes after the head are left
-// alone. `pedido` is filled only when the result is kHttpCompleto.
+// alone. `pedido` (may be null) is filled only when the result is
+// kHttpCompleto.
 int analisaPedidoHttp(const char* bytes, int n, TPedidoHttp* pedido);
+
+// Whether the stretch holds exactly `texto` (bytes, case counts): the path
+// against "/ws", Sec-WebSocket-Version against "13". False when absent.
+bool trechoIgual(TTrecho t, const char* texto);
 
 // Whether a comma-separated field value holds `token` as one of its
 // elements, ignoring case and the blanks around each element:
