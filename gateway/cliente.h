@@ -128,6 +128,7 @@ class TCliente : public TComunica, public TTempo {
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
+  void convida();
   void textoOuConversa(char* texto, const char* digitado);
 };
 

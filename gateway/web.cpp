@@ -11,10 +11,12 @@
 #include <new>
 
 #include "gateway/cliente.h"
+#include "gateway/convite.h"
 #include "gateway/mensagens.h"
 #include "gateway/paginas.h"
 #include "text/brancos.h"
 #include "text/formata.h"
+#include "text/http.h"
 #include "text/numero.h"
 
 namespace zandor {
@@ -28,7 +30,8 @@ constexpr int kPortaWebMin = 1024, kPortaWebMax = 65535;
 constexpr int kTamanhoResposta = 400;  // a response head
 constexpr char kGuidWebSocket[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 constexpr int kTamanhoChave = 24;      // 16 bytes in base64
-constexpr char kLocal[] = "127.0.0.1";
+
+static_assert(kMaxCabecaHttp == kMaxCabecalhoHttp, "the head kept is the head the parser reads");
 
 // Sent at once and closed, when kMaxPedidos are being read already.
 constexpr char kOcupado[] =
@@ -54,129 +57,15 @@ const char* fraseDe(int codigo) {
   return "Error";
 }
 
-// Whether the comma-separated list `lista` holds `token`, letter case aside.
-bool temToken(const char* lista, const char* token) {
-  if (lista == nullptr) return false;
-  const size_t n = std::strlen(token);
-  const char* p = lista;
-  while (*p != '\0') {
-    while (*p == ' ' || *p == '\t' || *p == ',') ++p;
-    const char* inicio = p;
-    while (*p != '\0' && *p != ',') ++p;
-    const char* fim = p;
-    while (fim > inicio && (fim[-1] == ' ' || fim[-1] == '\t')) --fim;
-    if (static_cast<size_t>(fim - inicio) == n && strncasecmp(inicio, token, n) == 0) return true;
-  }
-  return false;
-}
-
-bool chaveValida(const char* chave) {
-  if (chave == nullptr || std::strlen(chave) != kTamanhoChave) return false;
+bool chaveValida(TTrecho chave) {
+  if (chave.n != kTamanhoChave) return false;
   for (int i = 0; i < kTamanhoChave - 2; ++i) {
-    const char c = chave[i];
+    const char c = chave.p[i];
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/'))
       return false;
   }
-  return chave[kTamanhoChave - 2] == '=' && chave[kTamanhoChave - 1] == '=';
+  return chave.p[kTamanhoChave - 2] == '=' && chave.p[kTamanhoChave - 1] == '=';
 }
-
-// The request head, read in place: the request line's three parts and the
-// header fields, each a terminated text inside the head's buffer.
-constexpr int kMaxCampos = 64;
-constexpr int kTamanhoValorQuery = 128;
-
-struct TRequisicao {
-  char* metodo = nullptr;
-  char* caminho = nullptr;   // without the query
-  char* consulta = nullptr;  // after '?', or empty
-  char* nomes[kMaxCampos] = {};
-  char* valores[kMaxCampos] = {};
-  int campos = 0;
-
-  // The value of the first field named `nome` (letter case aside), or null.
-  const char* campo(const char* nome) const {
-    for (int i = 0; i < campos; ++i)
-      if (strcasecmp(nomes[i], nome) == 0) return valores[i];
-    return nullptr;
-  }
-  // The query's `nome=` value, into `valor`; false when absent or too long.
-  bool parametro(const char* nome, char (&valor)[kTamanhoValorQuery]) const {
-    const size_t n = std::strlen(nome);
-    for (const char* p = consulta; *p != '\0';) {
-      const char* fim = std::strchr(p, '&');
-      if (fim == nullptr) fim = p + std::strlen(p);
-      if (static_cast<size_t>(fim - p) > n && std::strncmp(p, nome, n) == 0 && p[n] == '=') {
-        const size_t tamanho = static_cast<size_t>(fim - p) - n - 1;
-        if (tamanho >= sizeof valor) return false;
-        std::memcpy(valor, p + n + 1, tamanho);
-        valor[tamanho] = '\0';
-        return true;
-      }
-      p = *fim == '&' ? fim + 1 : fim;
-    }
-    return false;
-  }
-};
-
-// Where the head that starts buffer[0] ends (just past its blank line), or
-// -1 while it has not. `desde` is where the last search left off.
-int fimCabecaHttp(const char* buffer, int n, int desde) {
-  for (int i = desde > 3 ? desde - 3 : 0; i < n; ++i) {
-    if (buffer[i] != '\n') continue;
-    if (i + 1 < n && buffer[i + 1] == '\n') return i + 2;
-    if (i + 2 < n && buffer[i + 1] == '\r' && buffer[i + 2] == '\n') return i + 3;
-  }
-  return -1;
-}
-
-// Splits the head in place. False for a malformed request line or field.
-bool leRequisicao(char* cabeca, TRequisicao* req) {
-  char* p = cabeca;
-  auto linha = [&p]() -> char* {
-    char* inicio = p;
-    while (*p != '\0' && *p != '\n') ++p;
-    char* fim = p;
-    if (*p == '\n') ++p;
-    if (fim > inicio && fim[-1] == '\r') --fim;
-    *fim = '\0';
-    return inicio;
-  };
-  char* primeira = linha();
-  req->metodo = primeira;
-  char* alvo = std::strchr(primeira, ' ');
-  if (alvo == nullptr) return false;
-  *alvo++ = '\0';
-  char* versao = std::strchr(alvo, ' ');
-  if (versao == nullptr) return false;
-  *versao++ = '\0';
-  if (std::strcmp(versao, "HTTP/1.1") != 0 && std::strcmp(versao, "HTTP/1.0") != 0) return false;
-  if (alvo[0] != '/' || req->metodo[0] == '\0') return false;
-  req->caminho = alvo;
-  char* interrogacao = std::strchr(alvo, '?');
-  static char kVazio[] = "";
-  req->consulta = kVazio;
-  if (interrogacao != nullptr) {
-    *interrogacao = '\0';
-    req->consulta = interrogacao + 1;
-  }
-  for (;;) {
-    char* l = linha();
-    if (*l == '\0') return true;
-    char* doisPontos = std::strchr(l, ':');
-    if (doisPontos == nullptr || doisPontos == l || req->campos == kMaxCampos) return false;
-    *doisPontos = '\0';
-    char* valor = doisPontos + 1;
-    while (*valor == ' ' || *valor == '\t') ++valor;
-    char* fim = valor + std::strlen(valor);
-    while (fim > valor && (fim[-1] == ' ' || fim[-1] == '\t')) *--fim = '\0';
-    req->nomes[req->campos] = l;
-    req->valores[req->campos] = valor;
-    ++req->campos;
-  }
-}
-
-// An invitation's token: none is accepted until invitations exist.
-bool conviteAceito(const char*) { return false; }
 
 }  // namespace
 
@@ -266,61 +155,60 @@ void TPedido::cEvento(const char* dados, int32_t n) {
   const int32_t toma = n < cabe ? n : cabe;
   std::memcpy(cabeca + lido, dados, static_cast<size_t>(toma));
   lido += toma;
-  cabeca[lido] = '\0';
-  const int fimCabeca = fimCabecaHttp(cabeca, lido, antes);
-  if (fimCabeca < 0) {
-    if (lido >= kMaxCabecaHttp) responde(431, nullptr, nullptr, 0, false);
-    return;
+  TPedidoHttp pedido;
+  switch (analisaPedidoHttp(cabeca, lido, &pedido)) {
+    case kHttpIncompleto:
+      return;
+    case kHttpGrande:
+      responde(431, nullptr, nullptr, 0, false);
+      return;
+    case kHttpMalformado:
+      responde(400, nullptr, nullptr, 0, false);
+      return;
+    default:
+      break;
   }
   // What of this delivery lies past the head.
-  const int32_t usados = fimCabeca - antes;
-  cabeca[fimCabeca] = '\0';
-  lido = fimCabeca;
-  restoDados = dados + usados;
-  restoN = n - usados;
-  trata();
+  const int32_t usados = pedido.tamanho - antes;
+  trata(pedido, dados + usados, n - usados);
 }
 
-void TPedido::trata() {
-  TRequisicao req;
-  if (!leRequisicao(cabeca, &req)) {
-    responde(400, nullptr, nullptr, 0, false);
-    return;
-  }
-  const bool cabecaSo = std::strcmp(req.metodo, "HEAD") == 0;
-  if (!cabecaSo && std::strcmp(req.metodo, "GET") != 0) {
+void TPedido::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
+  const bool cabecaSo = req.metodo == kMetodoHead;
+  if (!cabecaSo && req.metodo != kMetodoGet) {
     responde(405, "Allow: GET, HEAD\r\n", nullptr, 0, false);
     return;
   }
-  if (std::strcmp(req.caminho, "/ws") == 0) {
-    const char* chave = req.campo("Sec-WebSocket-Key");
-    const char* versao = req.campo("Sec-WebSocket-Version");
-    if (cabecaSo || !temToken(req.campo("Upgrade"), "websocket") || !temToken(req.campo("Connection"), "upgrade") ||
-        !chaveValida(chave) || versao == nullptr || std::strcmp(versao, "13") != 0) {
+  // The path as a text: the head's copy is ours to cut.
+  char caminho[kMaxCabecaHttp + 1];
+  std::memcpy(caminho, req.caminho.p, static_cast<size_t>(req.caminho.n));
+  caminho[req.caminho.n] = '\0';
+  if (std::strcmp(caminho, "/ws") == 0) {
+    if (cabecaSo || !temToken(req.upgrade, "websocket") || !temToken(req.connection, "upgrade") ||
+        !chaveValida(req.chaveWs) || !trechoIgual(req.versaoWs, "13")) {
       responde(400, "Sec-WebSocket-Version: 13\r\n", nullptr, 0, false);
       return;
     }
+    // A full house is told so before an invite is spent on it.
     if (casaCheia()) {
       responde(503, nullptr, nullptr, 0, false);
       return;
     }
-    in_addr endereco{};
-    endereco.s_addr = peer;
-    char texto[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &endereco, texto, sizeof texto);
-    const bool encaminhado = req.campo("Forwarded") != nullptr || req.campo("X-Forwarded-For") != nullptr ||
-                             req.campo("X-Real-IP") != nullptr;
-    const bool local = std::strcmp(texto, kLocal) == 0 && !encaminhado;
-    char convite[kTamanhoValorQuery];
-    const bool comConvite = !local && req.parametro("convite", convite) && conviteAceito(convite);
-    if (!local && !comConvite) {
-      responde(403, nullptr, nullptr, 0, false);
-      return;
+    const bool local = peer == htonl(INADDR_LOOPBACK) && !req.encaminhado;
+    if (!local) {
+      const TTrecho convite = parametroConsulta(req.consulta, "convite");
+      if (!convite.existe() || !usaConvite(convite.p, convite.n)) {
+        responde(403, nullptr, nullptr, 0, false);
+        return;
+      }
     }
-    promove(chave, restoDados, restoN);
+    char chave[kTamanhoChave + 1];
+    std::memcpy(chave, req.chaveWs.p, kTamanhoChave);
+    chave[kTamanhoChave] = '\0';
+    promove(chave, sobra, nSobra);
     return;
   }
-  const TPagina* pagina = procuraPagina(req.caminho);
+  const TPagina* pagina = procuraPagina(caminho);
   if (pagina == nullptr) {
     responde(404, nullptr, nullptr, 0, cabecaSo);
     return;

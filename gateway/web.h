@@ -34,7 +34,7 @@ inline constexpr int kMaxMensagemWeb = 16 * 1024;  // a longer message is refuse
 inline constexpr int kTicksPulso = 150;            // 30 s: an idle web user is pinged...
 inline constexpr int kPulsosSilencio = 5;          // ...and dropped at the 5th silent one (> 2 min)
 
-inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431
+inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
 inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
 inline constexpr int kMaxPedidos = 6;         // HTTP connections read at once
@@ -77,7 +77,7 @@ class TPedido : public TComunica, public TTempo {
   static int quantos;  // pedidos alive
 
  private:
-  void trata();
+  void trata(const struct TPedidoHttp& req, const char* sobra, int32_t nSobra);
   void responde(int codigo, const char* extras, const unsigned char* corpo, int32_t tamanhoCorpo, bool cabecaSo);
   void promove(const char* chave, const char* sobra, int32_t nSobra);
   void alimenta();
@@ -87,8 +87,6 @@ class TPedido : public TComunica, public TTempo {
   bool respondendo = false;      // input is ignored from then on
   const unsigned char* corpo = nullptr;  // what is still to go out
   int32_t falta = 0;
-  const char* restoDados = nullptr;      // bytes after the head, in this delivery
-  int32_t restoN = 0;
   char cabeca[kMaxCabecaHttp + 1];
 };
 
