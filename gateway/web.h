@@ -32,7 +32,7 @@ inline constexpr uint16_t kFechoTipo = 1003, kFechoDados = 1007, kFechoGrande = 
 
 inline constexpr int kMaxMensagemWeb = 16 * 1024;  // a longer message is refused, 1009
 inline constexpr int kTicksPulso = 150;            // 30 s: an idle web user is pinged...
-inline constexpr int kPulsosSilencio = 5;          // ...and dropped at the 5th silent one (> 2 min)
+inline constexpr int kPulsosSilencio = 4;          // ...and dropped at the 4th silent one: past 2 min
 
 inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
