@@ -37,6 +37,7 @@ inline constexpr int kPulsosSilencio = 4;          // ...and dropped at the 4th 
 inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
 inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
+inline constexpr int kTicksFechando = 10;     // 2 s for the client to close after the answer
 inline constexpr int kMaxPedidos = 6;         // HTTP connections read at once
 inline constexpr int kTamanhoUrlWeb = 256;
 inline constexpr int kTamanhoEnderecoWeb = 16;  // dotted IPv4 and a terminator
