@@ -314,6 +314,9 @@ TEST(WebConvite, TheLinkStartsWithTheConfiguredUrlAndNeedsTheListener) {
   ana.envia("/convite\r\n");
   ASSERT_TRUE(ana.leAte("\r\n"));
   token(ana.toma(), "https://jogo.example.org/zandor/");
+  // The web line names no MUD.
+  ana.envia("/mud web\r\n");
+  EXPECT_TRUE(recebe(ana, "/MUD n\xE3o encontrado\r\n"));
 
   Gateway sem;
   Conexao bia = sem.usuarioTelnet("Bia");
