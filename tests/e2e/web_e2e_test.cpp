@@ -4,6 +4,7 @@
 // commands that differ for a browser, the ways a web user leaves, and every
 // protocol fault closing that user alone with its code.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -216,6 +217,16 @@ TEST_F(Web, PingIsAnsweredAndTheEndSendsAClose) {
   ana.envia("/terminar\r\n");
   std::string texto;
   EXPECT_TRUE(leTextoWeb(web, "/Encerrando Zandor\r\n", &texto));
+  EXPECT_TRUE(fechaCom(web, 1001));
+  EXPECT_EQ(g.esperaSair(), 0);
+}
+
+TEST_F(Web, ASignalEndsAWebUserWithItsTextsAndAClose) {
+  Conexao web = g.usuarioWeb("Bia");
+  kill(g.pid(), SIGTERM);
+  std::string texto;
+  EXPECT_TRUE(leTextoWeb(web, "/Encerrando Zandor\r\n", &texto));
+  EXPECT_EQ(texto, "/Encerrando Zandor\r\n");
   EXPECT_TRUE(fechaCom(web, 1001));
   EXPECT_EQ(g.esperaSair(), 0);
 }
