@@ -271,6 +271,80 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
   EXPECT_TRUE(recebe(ana, "/Bia. " + std::string(8000 - 2, 'c') + "\r\n"));
 }
 
+// The token of a "/Convite: LINK" line, after checking the link's form.
+std::string token(const std::string& linha, const std::string& base) {
+  const std::string inicio = "/Convite: " + base + "#";
+  EXPECT_EQ(linha.rfind(inicio, 0), 0u) << linha;
+  std::string t = linha.substr(inicio.size());
+  t = t.substr(0, t.find("\r\n"));
+  EXPECT_EQ(t.size(), 22u);
+  EXPECT_EQ(t.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"), std::string::npos);
+  return t;
+}
+
+TEST_F(Web, AnInviteLetsOneBrowserInOnce) {
+  Conexao ana = g.usuarioTelnet("Ana");
+  Conexao bia = g.usuarioTelnet("Bia");
+  EXPECT_TRUE(recebe(ana, "//Bia chegou\r\n"));
+  const std::string base = "http://127.0.0.1:" + std::to_string(g.portaWeb()) + "/";
+  ana.envia("/convite\r\n");
+  ASSERT_TRUE(ana.leAte("\r\n"));
+  const std::string t1 = token(ana.toma(), base);
+  ana.envia("/CONVITE\r\n");
+  ASSERT_TRUE(ana.leAte("\r\n"));
+  const std::string t2 = token(ana.toma(), base);
+  EXPECT_NE(t1, t2);
+  bia.lePor(100ms);
+  EXPECT_EQ(bia.toma(), "") << "only the inviter sees the link";
+
+  // From a remote address, and through a proxy on this host: the invite admits.
+  Conexao remoto = Conexao::conecta(g.portaWeb(), "127.0.0.2");
+  remoto.envia(pedidoWeb("/ws?convite=" + t1));
+  EXPECT_TRUE(remoto.leAte("\r\n\r\n"));
+  EXPECT_EQ(primeiraLinha(remoto.toma("\r\n\r\n")), "HTTP/1.1 101 Switching Protocols");
+  std::string texto;
+  EXPECT_TRUE(leTextoWeb(remoto, "Digite seu apelido\r\n", &texto));
+  // Used up.
+  EXPECT_EQ(primeiraLinha(http(g, pedidoWeb("/ws?convite=" + t1), "127.0.0.2")), "HTTP/1.1 403 Forbidden");
+  Conexao proxy = Conexao::conecta(g.portaWeb());
+  proxy.envia(pedidoWeb("/ws?x=1&convite=" + t2, "X-Forwarded-For: 192.0.2.7\r\n"));
+  EXPECT_TRUE(proxy.leAte("\r\n"));
+  EXPECT_EQ(primeiraLinha(proxy.toma()), "HTTP/1.1 101 Switching Protocols");
+  EXPECT_EQ(primeiraLinha(http(g, pedidoWeb("/ws?convite=" + t2.substr(0, 21) + "A", ""), "127.0.0.2")),
+            "HTTP/1.1 403 Forbidden");
+
+  // A web user invites too; the link names the address its connection reached.
+  Conexao web = g.usuarioWeb("Caio");
+  web.envia(textoWeb("/convite"));
+  std::string linha;
+  ASSERT_TRUE(leTextoWeb(web, "\r\n", &linha));
+  token(linha, base);
+}
+
+TEST(WebConvite, TheLinkStartsWithTheConfiguredUrlAndNeedsTheListener) {
+  Gateway g("%PORTA%\nweb = 127.0.0.1 %PORTAWEB% https://jogo.example.org/zandor/\n");
+  Conexao ana = g.usuarioTelnet("Ana");
+  ana.envia("/convite\r\n");
+  ASSERT_TRUE(ana.leAte("\r\n"));
+  token(ana.toma(), "https://jogo.example.org/zandor/");
+  // The web line names no MUD.
+  ana.envia("/mud web\r\n");
+  EXPECT_TRUE(recebe(ana, "/MUD n\xE3o encontrado\r\n"));
+
+  Gateway sem;
+  Conexao bia = sem.usuarioTelnet("Bia");
+  bia.envia("/convite\r\n");
+  EXPECT_TRUE(recebe(bia, "/Acesso pelo navegador desligado\r\n"));
+  // Before a nickname it is no command: a nickname attempt.
+  Conexao caio = Conexao::conecta(sem.porta());
+  caio.leAte("ENTER\r\n");
+  caio.envia("\r\n");
+  caio.leAte("/quit\r\n");
+  caio.descarta();
+  caio.envia("/convite\r\n");
+  EXPECT_TRUE(recebe(caio, "Digite seu apelido\r\nApelido inv\xE1lido, digite outro\r\n"));
+}
+
 TEST(WebInicio, BadLineAndBusyPortEndTheStart) {
   for (const char* linha : {"web = 127.0.0.1", "web = 127.0.0.1 80", "web = 127.0.0.1 4080 ftp://x/",
                             "web = localhost 4080", "web = 127.0.0.1 4080 http://x/ mais", "web = 127.0.0.1 40x0"}) {
