@@ -10,10 +10,12 @@
 // and a web user never reaches it with an IAC, which no UTF-8 text holds).
 //
 // Frames are read and written by wslay's frame layer over this connection's
-// own bytes: the receive callback hands it the delivery being read, the send
-// callback copies a frame into a buffer on the stack, queued whole through
-// the ring. Its context (a 4 KiB input buffer among other things) is made
-// once per user, at the upgrade; nothing is allocated per message.
+// own bytes: the receive callback hands it the delivery being read; the send
+// callback writes a frame's header in front of its payload, which the
+// encoder already wrote in place on the stack, and the frame is queued whole
+// through the ring, or refused whole as any text is. wslay's context (a
+// 4 KiB input buffer among other things) is made once per user, at the
+// upgrade; nothing is allocated per message.
 #include <wslay/wslay.h>
 
 #include <cstring>
