@@ -241,6 +241,26 @@ TEST_F(WebLocal, AFullRingRefusesWholeFramesOnly) {
   }
 }
 
+// A character split between two fragments, and between two deliveries in
+// the middle of a frame, is one character; an overlong form is refused.
+TEST_F(WebLocal, UtfEightIsCheckedAcrossPieces) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+  const std::string m = quadroWeb(1, "/ ol\xC3", true, false) + quadroWeb(0, "\xA1 \xE2\x82", true, false) +
+                        quadroWeb(0, "\xAC", true, true);
+  for (size_t i = 0; i < m.size(); i += 3) {
+    const std::string pedaco = m.substr(i, 3);
+    c->cEvento(pedaco.data(), static_cast<int32_t>(pedaco.size()));
+  }
+  ASSERT_EQ(clientes, c);
+  c->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fd)), "1/Ana. ol\xC3\xA1 \xE2\x82\xAC\r\n|");
+  const std::string longa = textoWeb("\xC0\xAF");
+  c->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
+  EXPECT_EQ(clientes, nullptr);
+  EXPECT_EQ(quadrosLidos(le(fd)), "8\x03\xEF|");
+}
+
 TEST_F(WebLocal, LeavingInsideAMessageStopsThere) {
   TCliente* c = nullptr;
   const int fd = usuario("Ana", &c);
