@@ -323,6 +323,7 @@ let espera = kEsperaMin;
 let relogio = 0, prazo = 0;    // the reconnect timer, and when it fires
 let saiu = false;              // the player typed /sair on this link
 let convite = "";              // from the address's fragment, until it admits us once
+let ultimoMotivo = "";         // said in the pane once per run of failed tries
 
 function mostraEstado(nome, texto) {
   estado.dataset.estado = nome;
@@ -347,6 +348,7 @@ function conecta() {
     convite = "";  // used up
     espera = kEsperaMin;
     apelidoAutomatico = false;
+    ultimoMotivo = "";
     mostraEstado("conectado", "Conectado");
   };
   s.onmessage = (e) => { if (typeof e.data === "string") recebe(e.data); };
@@ -391,7 +393,8 @@ async function fechou(codigo, abriu) {
     }
   }
   if (ws) return;  // the player reconnected meanwhile
-  aviso(motivo + ".");
+  if (motivo !== ultimoMotivo) aviso(motivo + ".");
+  ultimoMotivo = motivo;
   agenda(motivo);
 }
 
