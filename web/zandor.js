@@ -36,6 +36,7 @@ const sgr = { fg: null, bg: null, negrito: false, sublinhado: false, italico: fa
 let estilo = null;        // {classe, css} for sgr, recomputed after a change
 let resto = "";           // an escape sequence cut by the end of a message
 let aberta = null;        // the line still open (a prompt, or text still coming)
+let ultimaLida = "";      // the text of the last line the gateway ended
 let linhas = 0;           // lines in the pane
 let seguindo = true;      // the reader is at the bottom: new output scrolls
 let ajusteMarcado = false;
@@ -188,13 +189,13 @@ function recebe(t) {
       if (s[i + 1] === "[" && s[fim - 1] === "m") aplicaSgr(s.slice(i + 2, fim - 1));
       i = fim;
     } else {
-      if (c === 10) leuLinha(terminaLinha());
+      if (c === 10) leuLinha(ultimaLida = terminaLinha());
       i++;  // CR and other control characters are dropped
     }
     inicio = i;
   }
   escreve(s.slice(inicio, i));
-  leuPrompt(aberta ? aberta.textContent : "");
+  leuPrompt(aberta ? aberta.textContent : ultimaLida);
   marcaAjuste();
 }
 
@@ -272,7 +273,7 @@ let candidato = "";          // the nickname last answered
 let apelidoSessao = "";      // the nickname this page played under; sent again on reconnecting
 
 function leuLinha(texto) {
-  if (texto === kPedeApelido) leuPrompt(texto);
+  if (texto === kPedeApelido) pedeApelido();
   else if (texto === kApelidoInvalido) pedindoApelido = true;
   let m = kChegou.exec(texto);
   if (m && m[1] === candidato) guardaApelido(candidato);
@@ -289,11 +290,16 @@ function apelidoLembrado() {
   try { return localStorage.getItem(kChaveApelido) || ""; } catch { return ""; }
 }
 
-// Called for the open line after every message, and for a finished line.
+// After every message, with the line the player would answer: the open
+// one, else the last one ended (the gateway may end a quiet prompt itself).
 function leuPrompt(texto) {
   const senha = kPedeSenha.test(texto);
   if ((entrada.type === "password") !== senha) entrada.type = senha ? "password" : "text";
-  if (texto !== kPedeApelido || pedindoApelido) return;
+  if (aberta && texto === kPedeApelido) pedeApelido();
+}
+
+function pedeApelido() {
+  if (pedindoApelido) return;
   pedindoApelido = true;
   if (apelidoSessao && !apelidoAutomatico) {  // back after a lost link: same name
     apelidoAutomatico = true;
@@ -368,6 +374,7 @@ async function fechou(codigo, abriu) {
   ws = null;
   if (aberta) terminaLinha();
   resto = "";
+  ultimaLida = "";
   zeraSgr();
   pedindoApelido = false;
   botaoApelido.hidden = true;
@@ -483,8 +490,9 @@ document.addEventListener("keydown", (e) => {
   if (e.target instanceof HTMLButtonElement && e.key === " ") return;
   entrada.focus();
 });
-saida.addEventListener("mouseup", () => {
-  if (getSelection().isCollapsed) entrada.focus({ preventScroll: true });
+// On a touch screen a tap on the pane does not pop the keyboard up.
+saida.addEventListener("pointerup", (e) => {
+  if (e.pointerType === "mouse" && getSelection().isCollapsed) entrada.focus({ preventScroll: true });
 });
 
 // ---- start ----------------------------------------------------------------
