@@ -360,6 +360,11 @@ async function verificaSozinha(ctx, url) {
   await pg.keyboard.press("ArrowUp");
   assert.equal(await pg.$eval("#entrada", (e) => e.value), "norte");
   await pg.fill("#entrada", "");
+  // ... also when the prompt came as a whole line, until the next line.
+  await recebe("Password:\r\n");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "password");
+  await recebe("Bem-vindo\r\n");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "text");
 
   // A protocol fault: said, and a new link a second later.
   await pg.evaluate(() => __soquetes[0].fecha(1002));
