@@ -1,5 +1,7 @@
-// A socket set of at most 64 sockets, and the wait over a read and a write
-// set that stands in for select.
+// A socket set of at most 72 sockets, and the wait over a read and a write
+// set that stands in for select. 72 holds the gateway at its fullest: two
+// listeners, the MUD link, a connect's notice, 62 users and the 6 web
+// requests read at once.
 //
 // The wait is poll over our own small arrays, so no descriptor, however
 // large, ever indexes an fd_set. On return each set holds only the sockets
@@ -8,7 +10,7 @@
 
 namespace zandor {
 
-inline constexpr int kMaxConjunto = 64;
+inline constexpr int kMaxConjunto = 72;
 
 struct TConjunto {
   int quantos = 0;

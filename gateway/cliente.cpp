@@ -9,6 +9,7 @@
 #include <new>
 
 #include "gateway/mensagens.h"
+#include "gateway/web.h"
 #include "text/codifica.h"
 #include "text/formata.h"
 #include "text/utf8.h"
@@ -43,7 +44,10 @@ TCliente::TCliente() { Usuarios::poeCabeca(clientes, this); }
 // Leaves the user list first, so no walk made after this meets the user;
 // then the timer is disarmed and the connection flushed once and closed by
 // the base destructors, in that order.
-TCliente::~TCliente() { Usuarios::tira(clientes, this); }
+TCliente::~TCliente() {
+  Usuarios::tira(clientes, this);
+  liberaWeb();  // a web user's close frame goes out with the flush below
+}
 
 bool TCliente::cEscreve(const char* texto) {
   if (!(opcoes & kOpcaoUtf8)) return enviaTexto(texto);
@@ -70,6 +74,10 @@ bool TCliente::cEscreveMud(const char* linhaMud, bool cortada) {
 bool TCliente::enviaTexto(const char* texto) {
   char saida[kCapacidadeSaida];
   int n;
+  if (protocolo == kProtocoloWeb) {
+    n = codificaTelnet(saida, texto, sizeof saida);
+    return enviaQuadroWeb(kOpcodeTexto, saida, n);
+  }
   if (protocolo == kProtocoloQuadros)
     n = codificaQuadros(saida, texto, sizeof saida, (opcoes & kOpcaoC1) ? kLargura240 : kLargura80);
   else
@@ -78,6 +86,17 @@ bool TCliente::enviaTexto(const char* texto) {
 }
 
 void TCliente::cPedeApelido() { cEscreve(msg::kDigiteApelido); }
+
+bool TCliente::cEnviaBruto(const char* bytes, int32_t n) {
+  if (protocolo == kProtocoloWeb) return enviaQuadroWeb(kOpcodeTexto, bytes, n);
+  return cEnvia(bytes, n);
+}
+
+bool casaCheia() {
+  int n = 0;
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo) ++n;
+  return n >= kMaxUsuarios;
+}
 
 void escreveTodos(const char* texto) {
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)

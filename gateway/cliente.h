@@ -24,14 +24,15 @@ inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
-// The loop watches at most kMaxConjunto sockets: the listener and the MUD
-// link take two, every user one.
-inline constexpr int kMaxUsuarios = kMaxConjunto - 2;
+// The loop watches at most kMaxConjunto sockets: the two listeners, the MUD
+// link, every user and the web requests being read (web.h) each take one.
+inline constexpr int kMaxUsuarios = 62;
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
 inline constexpr int8_t kProtocoloTelnet = 1;
 inline constexpr int8_t kProtocoloQuadros = 2;
+inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (sessaoweb.cpp)
 
 // opcoes bits
 inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on
@@ -67,6 +68,18 @@ class TCliente : public TComunica, public TTempo {
   // the line was cut at its limit.
   bool cEscreveMud(const char* linhaMud, bool cortada);
   void cPedeApelido();
+  // Bytes that go to a terminal as they are (an escape-only prompt): as
+  // they are to a telnet user, in one text message to a web user.
+  bool cEnviaBruto(const char* bytes, int32_t n);
+
+  // A web user: the frame state, made before the upgrade's answer (false
+  // when it cannot be), and the start that asks for the nickname.
+  bool cIniciaWeb();
+  void cComecaWeb();
+  // Queues a close frame with `codigo`, once; nothing for other users.
+  void cFechaWeb(uint16_t codigo);
+  // The web user's keep-alive: a ping when idle, the end when silent.
+  void cPulsoWeb();
 
   TCliente* anterior = nullptr;
   TCliente* proximo = nullptr;
@@ -74,6 +87,7 @@ class TCliente : public TComunica, public TTempo {
   int8_t protocolo = kProtocoloDesconhecido;
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
+  struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
 
  private:
   // The line being assembled; its layout is drawn in sessao.cpp.
@@ -101,12 +115,20 @@ class TCliente : public TComunica, public TTempo {
 
   // A text in the bytes this user reads, encoded for the protocol and queued.
   bool enviaTexto(const char* texto);
+  // One WebSocket frame of `opcode` around bytes[0..n), queued whole or not.
+  bool enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n);
+  void eventoWeb(const char* dados, int32_t n);
+  bool pedacoWeb(const struct wslay_frame_iocb& io);
+  bool fimMensagemWeb();
+  void falhaWeb(uint16_t codigo);
+  void liberaWeb();
 
   void escolheApelido(const char* texto);
   void comandoMud(char* argumento);
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
+  void convida();
   void textoOuConversa(char* texto, const char* digitado);
 };
 
@@ -120,5 +142,7 @@ extern uint32_t ipPermitido;     // network byte order
 extern bool permiteRemoto;
 
 void escreveTodos(const char* texto);
+// Whether the users have reached kMaxUsuarios.
+bool casaCheia();
 
 }  // namespace zandor

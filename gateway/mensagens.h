@@ -58,10 +58,15 @@ inline constexpr char kMudNaoEncontrado[] = "/MUD n\xE3o encontrado";
 inline constexpr char kLogAbrindo[] = "Abrindo arquivo %s: %s\n";
 inline constexpr char kLogCriando[] = "Criando arquivo %s: %s\n";  // standard error only
 inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535: %s\n";
+inline constexpr char kLogWeb[] = "Linha web deve ser: web = endere\xE7o porta [URL]: %s\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
 
-// "/ajuda": eighteen lines, in order.
+// The browser's way in.
+inline constexpr char kConvite[] = "/Convite: %s";
+inline constexpr char kWebDesligado[] = "/Acesso pelo navegador desligado";
+
+// "/ajuda": twenty lines, in order.
 inline constexpr const char* kAjuda[] = {
     "Ajuda:",
     "/sair ou /quit - Sai do Zandor",
@@ -80,6 +85,8 @@ inline constexpr const char* kAjuda[] = {
     "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
+    "/convite - Cria um link para algu\xE9m entrar pelo navegador",
     "Fim da ajuda",
 };
 

@@ -180,8 +180,9 @@ void TMud::cEntrega() {
 
 // Three ticks without data: a prompt, most likely. Text with something
 // visible goes out as a line. Blanks and escapes alone stay pending; telnet
-// users who keep colours get those bytes raw. Framed users get nothing in
-// that step, since raw bytes would break their record stream.
+// users who keep colours get those bytes raw, web users the same bytes in
+// one message. Framed users get nothing in that step, since raw bytes would
+// break their record stream.
 void TMud::cExpira() {
   if (contagem == 0) return;
   const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
@@ -196,7 +197,8 @@ void TMud::cExpira() {
     return;
   }
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet) c->cEnvia(texto, n);
+    if ((c->opcoes & kOpcaoSemFiltro) && (c->protocolo == kProtocoloTelnet || c->protocolo == kProtocoloWeb))
+      c->cEnviaBruto(texto, n);
 }
 
 // ---- output ----------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
+#include "gateway/mud.h"
 #include "text/brancos.h"
 #include "text/telnet.h"
 #include "text/utf8.h"
@@ -86,8 +87,8 @@ bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
       // dropped
     } else if (tamanho <= kUltimaGuardada) {
       linha[tamanho++] = static_cast<char>(b);
-    } else if (tamanho <= kMaxLinhaTelnet) {
-      ++tamanho;
+    } else if (tamanho <= kMaxLinhaTelnet || protocolo == kProtocoloWeb) {
+      ++tamanho;  // a web message has its own bound, kMaxMensagemWeb
     } else {
       destruido = true;
       delete this;
@@ -125,6 +126,10 @@ bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
 void TCliente::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
     if (n == 0) delete this;  // closed or failed: leave silently
+    return;
+  }
+  if (protocolo == kProtocoloWeb) {
+    eventoWeb(dados, n);
     return;
   }
   // Every complete line of the delivery is handled, in order, for as long as
@@ -181,6 +186,15 @@ bool TCliente::completaLinha() {
     if (cModo() == kModoRetido) {
       cMuda(kModoNormal, kNivelNormal);
       cLimpa();
+    }
+  }
+  if (protocolo == kProtocoloWeb) {
+    // A browser is no terminal: nothing is held, and an empty line of a
+    // named user goes to the MUD as one.
+    texto = pulaBrancos(texto);
+    if (texto[0] == '\0') {
+      if (etapa == kEtapaNomeado) enviaAoMud("");
+      return true;
     }
   }
   return despacha(texto);

@@ -392,7 +392,7 @@ TEST_F(Laco, PassFiresTheTimersOfItsTicks) {
 
 // ---- the sets --------------------------------------------------------------
 
-TEST(LacoConjunto, HoldsSixtyFourDistinctSockets) {
+TEST(LacoConjunto, HoldsItsCapacityOfDistinctSockets) {
   TConjunto c;
   c.poe(-1);
   EXPECT_EQ(c.quantos, 0);
@@ -401,25 +401,25 @@ TEST(LacoConjunto, HoldsSixtyFourDistinctSockets) {
     c.poe(s);  // a socket held by two objects goes in once
   }
   EXPECT_EQ(c.quantos, kMaxConjunto);
-  EXPECT_TRUE(c.tem(163));
-  EXPECT_FALSE(c.tem(164));
+  EXPECT_TRUE(c.tem(100 + kMaxConjunto - 1));
+  EXPECT_FALSE(c.tem(100 + kMaxConjunto));
 }
 
-// With 65 objects on level 4 the one at the tail is not watched and so not
-// read; once another leaves, it is.
-TEST_F(Laco, SixtyFifthSocketIsLeftOut) {
-  std::vector<Ponta*> p(65);
-  for (int i = 0; i < 65; ++i) {
+// With one object more than the sets hold on level 4, the one at the tail is
+// not watched and so not read; once another leaves, it is.
+TEST_F(Laco, OneSocketPastTheSetsIsLeftOut) {
+  std::vector<Ponta*> p(kMaxConjunto + 1);
+  for (int i = 0; i <= kMaxConjunto; ++i) {
     const int par = liga(p[i], "P" + std::to_string(i));
     ASSERT_EQ(send(par, "!", 1, 0), 1);
   }
   ASSERT_EQ(niveis[kNivelNormal].cauda, p[0]);
   cPasso();
   cPasso();
-  EXPECT_EQ(registro.size(), 64u);
+  EXPECT_EQ(registro.size(), static_cast<size_t>(kMaxConjunto));
   EXPECT_EQ(std::count(registro.begin(), registro.end(), "P0:1"), 0);
 
-  delete p[64];
+  delete p[kMaxConjunto];
   registro.clear();
   cPasso();
   cPasso();
