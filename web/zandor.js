@@ -231,6 +231,7 @@ function ajusta() {
     if (saida.scrollHeight !== antes) saida.scrollTop -= antes - saida.scrollHeight;
     novas.hidden = false;
   }
+  topoVisto = saida.scrollTop;
 }
 
 function rolaParaFim() {
@@ -238,8 +239,15 @@ function rolaParaFim() {
   ajusta();
 }
 
+// A scroll event comes a frame late, when more output may already sit below
+// the end it scrolled to; so only a move up stops the following, and only
+// reaching the end starts it again.
+let topoVisto = 0;
 saida.addEventListener("scroll", () => {
-  seguindo = saida.scrollHeight - saida.scrollTop - saida.clientHeight < 4;
+  const topo = saida.scrollTop;
+  if (saida.scrollHeight - topo - saida.clientHeight < 4) seguindo = true;
+  else if (topo < topoVisto) seguindo = false;
+  topoVisto = topo;
   if (seguindo) novas.hidden = true;
 });
 new ResizeObserver(() => { if (seguindo) saida.scrollTop = saida.scrollHeight; }).observe(saida);
