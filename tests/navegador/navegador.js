@@ -267,8 +267,8 @@ async function verifica(ctx, gw, mud, url, porta) {
   await mostra(pg, "//Ana chegou", 2, kPrazoVolta);
   assert.equal(await estadoDe(pg), "conectado");
 
-  // The player's own /sair: no reconnecting; a click enters again, and the
-  // remembered nickname is offered.
+  // The player's own /sair: no reconnecting until the player asks, and
+  // then under the same nickname.
   await digita(pg, "/sair");
   await mostra(pg, "Você saiu do Zandor.");
   assert.equal(await estadoDe(pg), "desconectado");
@@ -276,14 +276,24 @@ async function verifica(ctx, gw, mud, url, porta) {
   assert.equal(await estadoDe(pg), "desconectado", "no reconnecting after /sair");
   assert.equal(await pg.$eval("#agora", (e) => e.textContent), "Entrar de novo");
   await pg.click("#agora");
-  await mostra(pg, "Digite seu apelido", 3);
-  await pg.waitForSelector("#apelido", { state: "visible", timeout: kPrazo });
-  assert.equal(await valor(), "Ana", "the remembered nickname offered in the input line");
-  await pg.click("#apelido");
   await mostra(pg, "//Ana chegou", 3);
-
   assert.deepEqual(erros, [], "no script errors");
   await pg.close();
+
+  // A new visit: the remembered nickname offered, filled in and as a button.
+  const outra = await ctx.newPage();
+  outra.on("pageerror", (e) => erros.push(e.message));
+  await outra.goto(url);
+  await mostra(outra, "Digite seu apelido");
+  await outra.waitForSelector("#apelido", { state: "visible", timeout: kPrazo });
+  assert.equal(await outra.$eval("#apelido", (e) => e.textContent), "Entrar como Ana");
+  assert.equal(await outra.$eval("#entrada", (e) => e.value), "Ana");
+  await outra.click("#apelido");
+  await mostra(outra, "//Ana chegou");
+  assert.equal(await outra.isVisible("#apelido"), false);
+  assert.equal(await outra.evaluate(() => document.activeElement.id), "entrada");
+  assert.deepEqual(erros, [], "no script errors");
+  await outra.close();
 }
 
 // The page alone, its WebSocket replaced by a stand-in the test feeds, for
@@ -343,6 +353,19 @@ async function verificaSozinha(ctx, url) {
   await ate(async () => (await pg.$eval("#saida", (e) => e.childElementCount)) === 5000, "the pane cut to 5000 lines");
   const l = await linhas();
   assert.deepEqual([l[0], l[4999]], ["l1001", "l6000"]);
+  // Scrolled back, the reader keeps the line they read while the oldest go.
+  const noTopo = () => pg.$eval("#saida", (e) => {
+    const r = e.getBoundingClientRect();
+    return document.elementFromPoint(r.left + 12, r.top + 12).closest("#saida > div").textContent;
+  });
+  await pg.$eval("#saida", (e) => { e.scrollTop = e.scrollHeight / 2; });
+  await espera(100);  // the scroll event
+  const lida = await noTopo();
+  await recebe(Array.from({ length: 300 }, (_, i) => `m${i + 1}\r\n`).join(""));
+  await pg.waitForSelector("#novas", { state: "visible", timeout: kPrazo });
+  assert.equal((await linhas())[0], "l1301");
+  assert.equal(await noTopo(), lida, "the reader's line stays in place");
+  await pg.click("#novas");
 
   // The player's line is echoed after the prompt it answers.
   await recebe("<100hp> ");
