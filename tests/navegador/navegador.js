@@ -235,11 +235,7 @@ async function verifica(ctx, gw, mud, url, porta) {
   assert.equal(await pg.evaluate(() => document.activeElement.id), "entrada");
 
   // A telnet user's chat.
-  const telnet = acumula(net.connect(porta, kLocal));
-  await telnet.ate("+OK Para telnet pressione ENTER\r\n");
-  telnet.envia("\r\n");
-  await telnet.ate("Digite seu apelido");
-  telnet.envia("Bia\r\n");
+  const telnet = await entraTelnet(porta, "Bia");
   await mostra(pg, "//Bia chegou");
   telnet.envia("/ oi\r\n");
   await mostra(pg, "/Bia. oi");
@@ -294,6 +290,55 @@ async function verifica(ctx, gw, mud, url, porta) {
   assert.equal(await outra.evaluate(() => document.activeElement.id), "entrada");
   assert.deepEqual(erros, [], "no script errors");
   await outra.close();
+}
+
+// A browser that counts as remote (a proxy's header on its requests) gets
+// in with an invite, once; without one it is told it was refused.
+async function verificaConvite(ctx, porta) {
+  const telnet = await entraTelnet(porta, "Caio");
+  telnet.envia("/convite\r\n");
+  await telnet.ate("/Convite: ");
+  await telnet.ate("\r\n");
+  const link = /\/Convite: (\S+)\r\n/.exec(telnet.recebido)[1];
+  assert.match(link, /^http:\/\/127\.0\.0\.1:\d+\/#[A-Za-z0-9_-]{22,}$/);
+
+  const remota = async () => {
+    const pg = await ctx.newPage();
+    await pg.setExtraHTTPHeaders({ "X-Forwarded-For": "192.0.2.7" });
+    return pg;
+  };
+  const convidada = await remota();
+  await convidada.goto(link);
+  await mostra(convidada, "Digite seu apelido");
+  assert.equal(await convidada.evaluate(() => location.hash), "", "the token left the address bar");
+  await digita(convidada, "Dora");
+  await telnet.ate("//Dora chegou");
+
+  // The same link again: used up.
+  const segunda = await remota();
+  await segunda.goto(link);
+  await mostra(segunda, "Acesso recusado");
+  assert.equal(await estadoDe(segunda), "desconectado");
+  assert.match(await segunda.$eval("#estado", (e) => e.textContent), /nova tentativa em (29|30) s/);
+  await segunda.close();
+  // No invite at all.
+  const sem = await remota();
+  await sem.goto(link.split("#")[0]);
+  await mostra(sem, "Acesso recusado");
+  await sem.close();
+  await convidada.close();
+  telnet.socket.destroy();
+}
+
+// A telnet user with a nickname, as a raw TCP client.
+async function entraTelnet(porta, apelido) {
+  const telnet = acumula(net.connect(porta, kLocal));
+  await telnet.ate("+OK Para telnet pressione ENTER\r\n");
+  telnet.envia("\r\n");
+  await telnet.ate("Digite seu apelido");
+  telnet.envia(`${apelido}\r\n`);
+  await telnet.ate(`//${apelido} chegou`);
+  return telnet;
 }
 
 // The page alone, its WebSocket replaced by a stand-in the test feeds, for
@@ -424,6 +469,7 @@ async function principal() {
     });
     const url = `http://${kLocal}:${portaWeb}/`;
     await verificaSozinha(ctx, url);
+    await verificaConvite(ctx, porta);
     await verifica(ctx, gw, mud, url, porta);
     console.log("navegador: every check passed");
   } finally {
