@@ -7,7 +7,8 @@
 //
 // Exits 0 when every check passes, 1 on the first failure, 77 (CTest's skip)
 // when chromium or playwright-core is missing. ZANDOR_CAPTURAS=DIR saves
-// screenshots of the page (desktop and phone sizes) there, to be looked at.
+// screenshots of the page (desktop and phone sizes) there, to be looked at;
+// ZANDOR_CHROMIUM names another chromium than /usr/bin/chromium.
 "use strict";
 
 const assert = require("node:assert/strict");
