@@ -300,9 +300,10 @@ function apelidoLembrado() {
 
 // After every message, with the line the player would answer: the open
 // one, else the last one ended (the gateway may end a quiet prompt itself).
+// A password prompt masks the input until the line is sent: a friend's chat
+// arriving meanwhile must not unmask a half-typed password.
 function leuPrompt(texto) {
-  const senha = kPedeSenha.test(texto);
-  if ((entrada.type === "password") !== senha) entrada.type = senha ? "password" : "text";
+  if (kPedeSenha.test(texto)) entrada.type = "password";
   if (aberta && texto === kPedeApelido) pedeApelido();
 }
 
