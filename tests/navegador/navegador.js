@@ -429,11 +429,17 @@ async function verificaSozinha(ctx, url) {
   await pg.keyboard.press("ArrowUp");
   assert.equal(await pg.$eval("#entrada", (e) => e.value), "norte");
   await pg.fill("#entrada", "");
-  // ... also when the prompt came as a whole line, until the next line.
+  // ... also when the prompt came as a whole line, and until the line is
+  // sent, whatever arrives meanwhile.
   await recebe("Password:\r\n");
   assert.equal(await pg.$eval("#entrada", (e) => e.type), "password");
-  await recebe("Bem-vindo\r\n");
+  await pg.keyboard.type("abc");
+  await recebe("/Bia. oi\r\n");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "password", "a chat line does not unmask the password");
+  await pg.keyboard.press("Enter");
   assert.equal(await pg.$eval("#entrada", (e) => e.type), "text");
+  assert.equal((await pg.evaluate(() => __soquetes[0].enviados)).pop(), "abc");
+  assert.equal(await pg.$$eval("#saida > div", (l) => l.some((d) => d.textContent.includes("abc"))), false);
 
   // A protocol fault: said, and a new link a second later.
   await pg.evaluate(() => __soquetes[0].fecha(1002));
