@@ -117,14 +117,14 @@ void instalaSinais() {
 // ---- the targets -----------------------------------------------------------------
 
 Alvo iniciaZandor(const std::string& binario) {
-  gateway.emplace("%PORTA%\n", true, "zandor", binario);
+  gateway.emplace("%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n", true, "zandor", binario);
   gatewayPid = gateway->pid();
   if (gateway->leArquivo("zandor.log") != "Feito...\n") {
     const int status = gateway->esperaSair(e2e::Ms(0));
     falha("the gateway did not start" + (status >= 0 ? " (exit status " + std::to_string(status) + ")" : std::string()) + ": " +
           gateway->saida());
   }
-  return Alvo{gateway->pid(), gateway->porta()};
+  return Alvo{gateway->pid(), gateway->porta(), gateway->portaWeb()};
 }
 
 Alvo iniciaSocat(int mudPorta) {

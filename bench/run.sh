@@ -11,10 +11,12 @@
 #   - the same fixed load through socat (one user), for CPU per copy;
 #   - a full house at 2,000 lines/s through the gateway and through TinTin++
 #     sharing its session on a port;
+#   - a full house at 2,000 lines/s of web users only, and of half telnet
+#     and half web users: CPU per copy for each kind;
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
 # Everything runs on 127.0.0.1; the load tool starts and ends every process
 # it measures, by id. Temporary files go to one directory removed at exit.
-# Takes about four minutes.
+# Takes about five minutes.
 set -euo pipefail
 
 raiz=$(cd "$(dirname "$0")/.." && pwd)
@@ -53,6 +55,8 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo zandor --usuarios "1,8,32,$teto" --taxa 1000 --segundos 6 --resumo "$resumo"
 "$carga" --rotulo socat --alvo socat --usuarios 1 --taxa 1000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo zandor@2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo web@2000 --usuarios "$teto" --web "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo mistura@2000 --usuarios "$teto" --web $((teto / 2)) --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nodelay --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nagle --binario "$buildNagle/zandor" --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
@@ -73,6 +77,9 @@ awk -v teto="$teto" '
     printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", teto, "sobe_p50"), q("zandor@2000", teto, "sobe_p99"),
       q("tintin@2000", teto, "sobe_p50"), q("tintin@2000", teto, "sobe_p99")
     printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000", teto, "perdidas_pct"), q("tintin@2000", teto, "perdidas_pct")
+    printf "  %d users, 2,000 lines/s, CPU us per copy: all telnet %.3f, all web %.3f (web/telnet = %s), half and half %.3f\n",
+      teto, q("zandor@2000", teto, "cpu_us_copia"), q("web@2000", teto, "cpu_us_copia"),
+      razao(q("web@2000", teto, "cpu_us_copia"), q("zandor@2000", teto, "cpu_us_copia")), q("mistura@2000", teto, "cpu_us_copia")
     printf "  8 users, MUD at 2,000 lines/s:    %12s %12s\n", "TCP_NODELAY", "Nagle on"
     printf "    user->MUD p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "sobe_p50"), q("nodelay", 8, "sobe_p99"), q("nodelay", 8, "sobe_max"),
       q("nagle", 8, "sobe_p50"), q("nagle", 8, "sobe_p99"), q("nagle", 8, "sobe_max")

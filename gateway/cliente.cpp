@@ -72,12 +72,9 @@ bool TCliente::cEscreveMud(const char* linhaMud, bool cortada) {
 }
 
 bool TCliente::enviaTexto(const char* texto) {
+  if (protocolo == kProtocoloWeb) return enviaTextoWeb(texto);
   char saida[kCapacidadeSaida];
   int n;
-  if (protocolo == kProtocoloWeb) {
-    n = codificaTelnet(saida, texto, sizeof saida);
-    return enviaQuadroWeb(kOpcodeTexto, saida, n);
-  }
   if (protocolo == kProtocoloQuadros)
     n = codificaQuadros(saida, texto, sizeof saida, (opcoes & kOpcaoC1) ? kLargura240 : kLargura80);
   else

@@ -117,6 +117,8 @@ class TCliente : public TComunica, public TTempo {
   bool enviaTexto(const char* texto);
   // One WebSocket frame of `opcode` around bytes[0..n), queued whole or not.
   bool enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n);
+  bool enviaTextoWeb(const char* texto);
+  bool emolduraWeb(uint8_t opcode, unsigned char* quadro, int32_t n);
   void eventoWeb(const char* dados, int32_t n);
   bool pedacoWeb(const struct wslay_frame_iocb& io);
   bool fimMensagemWeb();

@@ -24,6 +24,7 @@
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "gateway/web.h"
+#include "text/codifica.h"
 #include "text/utf8fluxo.h"
 
 namespace zandor {
@@ -81,10 +82,12 @@ ssize_t recebe(uint8_t* buf, size_t len, int, void* dados) {
   return static_cast<ssize_t>(n);
 }
 
+// The payload is already in place behind the header's room (emolduraWeb):
+// only the header is copied.
 ssize_t escreve(const uint8_t* bytes, size_t len, int, void* dados) {
   TEstadoWeb* e = static_cast<TEstadoWeb*>(dados);
   if (len > static_cast<size_t>(e->capacidade - e->escrito)) return -1;
-  std::memcpy(e->destino + e->escrito, bytes, len);
+  if (bytes != e->destino + e->escrito) std::memcpy(e->destino + e->escrito, bytes, len);
   e->escrito += static_cast<int32_t>(len);
   return static_cast<ssize_t>(len);
 }
@@ -127,21 +130,40 @@ void TCliente::liberaWeb() {
 
 // ---- output ----------------------------------------------------------------
 
-bool TCliente::enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n) {
-  if (web == nullptr || n < 0 || n > kCapacidadeSaida) return false;
-  unsigned char quadro[kCapacidadeSaida + kCabecalhoWebMax];
-  web->destino = quadro;
-  web->capacidade = sizeof quadro;
+// The frame is built where it will be queued from:
+//
+//   quadro: [ room: 4 bytes ][ payload: n bytes, already written ]
+//                 ^ header (2 or 4 bytes) ends right where the payload starts
+//
+// so a text is encoded once, straight into its frame.
+bool TCliente::emolduraWeb(uint8_t opcode, unsigned char* quadro, int32_t n) {
+  const int cabecalho = n < 126 ? 2 : kCabecalhoWebMax;
+  web->destino = quadro + kCabecalhoWebMax - cabecalho;
+  web->capacidade = cabecalho + n;
   web->escrito = 0;
   wslay_frame_iocb io{};
   io.fin = 1;
   io.opcode = opcode;
   io.payload_length = static_cast<uint64_t>(n);
-  io.data = static_cast<const uint8_t*>(bytes);
+  io.data = quadro + kCabecalhoWebMax;
   io.data_length = static_cast<size_t>(n);
   // The callback takes everything, so the frame is whole after one call.
-  if (wslay_frame_send(web->quadros, &io) != n) return false;
-  return cEnvia(quadro, web->escrito);
+  if (wslay_frame_send(web->quadros, &io) != n || web->escrito != cabecalho + n) return false;
+  return cEnvia(web->destino, web->escrito);
+}
+
+bool TCliente::enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n) {
+  if (web == nullptr || n < 0 || n > kCapacidadeSaida) return false;
+  unsigned char quadro[kCabecalhoWebMax + kCapacidadeSaida];
+  if (n > 0) std::memcpy(quadro + kCabecalhoWebMax, bytes, static_cast<size_t>(n));
+  return emolduraWeb(opcode, quadro, n);
+}
+
+bool TCliente::enviaTextoWeb(const char* texto) {
+  if (web == nullptr) return false;
+  unsigned char quadro[kCabecalhoWebMax + kCapacidadeSaida];
+  const int n = codificaTelnet(reinterpret_cast<char*>(quadro + kCabecalhoWebMax), texto, kCapacidadeSaida);
+  return emolduraWeb(kOpcodeTexto, quadro, n);
 }
 
 void TCliente::cFechaWeb(uint16_t codigo) {

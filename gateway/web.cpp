@@ -142,7 +142,7 @@ void TPedido::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
     if (n == 0) {
       delete this;
-    } else if (respondendo) {
+    } else if (respondendo && falta > 0) {
       alimenta();
     }
     return;
@@ -243,7 +243,10 @@ void TPedido::responde(int codigo, const char* extras, const unsigned char* byte
 }
 
 // Puts as much of the body in the ring as it takes and flushes; the drain
-// event calls again. Once all is out the connection closes.
+// event calls again. Once all is out the sending side is shut and what the
+// client still sends is read and dropped until it closes (or 2 s pass):
+// closing with unread input would reset the connection, and a client may
+// then lose the answer, the 431 above all, that it has not read yet.
 void TPedido::alimenta() {
   for (;;) {
     while (falta > 0 && cLivre() > 1) {
@@ -261,7 +264,8 @@ void TPedido::alimenta() {
       return;
     }
     if (falta == 0) {
-      delete this;
+      shutdown(soqueteSaida, SHUT_WR);
+      cArma(kTicksFechando);
       return;
     }
   }

@@ -32,11 +32,12 @@ inline constexpr uint16_t kFechoTipo = 1003, kFechoDados = 1007, kFechoGrande = 
 
 inline constexpr int kMaxMensagemWeb = 16 * 1024;  // a longer message is refused, 1009
 inline constexpr int kTicksPulso = 150;            // 30 s: an idle web user is pinged...
-inline constexpr int kPulsosSilencio = 5;          // ...and dropped at the 5th silent one (> 2 min)
+inline constexpr int kPulsosSilencio = 4;          // ...and dropped at the 4th silent one: past 2 min
 
 inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
 inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
+inline constexpr int kTicksFechando = 10;     // 2 s for the client to close after the answer
 inline constexpr int kMaxPedidos = 6;         // HTTP connections read at once
 inline constexpr int kTamanhoUrlWeb = 256;
 inline constexpr int kTamanhoEnderecoWeb = 16;  // dotted IPv4 and a terminator

@@ -199,56 +199,10 @@ std::string pedidoWeb(const std::string& caminho, const std::string& extras) {
          extras + "\r\n";
 }
 
-std::string quadroWeb(uint8_t opcode, const std::string& dados, bool mascara, bool fim) {
-  std::string q;
-  q += static_cast<char>((fim ? 0x80 : 0) | opcode);
-  const uint8_t m = mascara ? 0x80 : 0;
-  const uint64_t n = dados.size();
-  if (n < 126) {
-    q += static_cast<char>(m | n);
-  } else if (n < 65536) {
-    q += static_cast<char>(m | 126);
-    q += static_cast<char>(n >> 8);
-    q += static_cast<char>(n & 0xFF);
-  } else {
-    q += static_cast<char>(m | 127);
-    for (int i = 7; i >= 0; --i) q += static_cast<char>((n >> (8 * i)) & 0xFF);
-  }
-  if (!mascara) return q + dados;
-  const unsigned char chave[4] = {0x37, 0xFA, 0x21, 0x3D};
-  q.append(reinterpret_cast<const char*>(chave), 4);
-  for (size_t i = 0; i < n; ++i) q += static_cast<char>(dados[i] ^ chave[i % 4]);
-  return q;
-}
-
-namespace {
-
-// The length of the frame at the front of `b`, or 0 while it is incomplete.
-size_t tamanhoQuadro(const std::string& b) {
-  if (b.size() < 2) return 0;
-  const unsigned char* u = reinterpret_cast<const unsigned char*>(b.data());
-  size_t cabecalho = 2;
-  uint64_t n = u[1] & 0x7F;
-  if (n == 126) {
-    if (b.size() < 4) return 0;
-    n = static_cast<uint64_t>(u[2]) << 8 | u[3];
-    cabecalho = 4;
-  } else if (n == 127) {
-    if (b.size() < 10) return 0;
-    n = 0;
-    for (int i = 0; i < 8; ++i) n = n << 8 | u[2 + i];
-    cabecalho = 10;
-  }
-  if (u[1] & 0x80) cabecalho += 4;
-  return b.size() >= cabecalho + n ? cabecalho + n : 0;
-}
-
-}  // namespace
-
 bool leQuadroWeb(Conexao& c, QuadroWeb* q, Ms prazo) {
   const auto fim = Relogio::now() + escala(prazo);
   size_t n;
-  while ((n = tamanhoQuadro(c.recebido())) == 0) {
+  while ((n = tamanhoQuadroWeb(c.recebido())) == 0) {
     const int resto = msRestantes(fim);
     if (resto == 0 || c.fechada()) return false;
     c.lePor(Ms(resto < 20 ? resto : 20));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quadro.h"
+#include "quadroweb.h"
 
 namespace e2e {
 
@@ -102,9 +103,6 @@ struct QuadroWeb {
 // The upgrade request for `caminho`, with `extras` (whole header lines)
 // after the usual fields.
 std::string pedidoWeb(const std::string& caminho = "/ws", const std::string& extras = "");
-// One frame; `mascara` false sends it unmasked, as no client may.
-std::string quadroWeb(uint8_t opcode, const std::string& dados, bool mascara = true, bool fim = true);
-inline std::string textoWeb(const std::string& dados) { return quadroWeb(1, dados); }
 // Reads one whole frame from the front of the connection's buffer, waiting
 // for it up to `prazo`, and takes it from the buffer.
 bool leQuadroWeb(Conexao& c, QuadroWeb* q, Ms prazo = kPrazo);
