@@ -395,7 +395,9 @@ async function fechou(codigo, abriu) {
     agora.hidden = false;
     return;
   }
-  let motivo = kMotivos[codigo] || "Conexão perdida";
+  // The bar says it short, so that the countdown fits a phone; the pane
+  // says why.
+  let motivo = kMotivos[codigo] || "Conexão perdida", curto = "Desconectado";
   if (!abriu) {
     // The browser hides the answer to a refused upgrade; if the page's own
     // address answers, the gateway is up and turned us away.
@@ -403,19 +405,20 @@ async function fechou(codigo, abriu) {
     try { noAr = (await fetch(location.href.split("#")[0], { method: "HEAD", cache: "no-store" })).ok; } catch { /* down */ }
     if (noAr) {
       motivo = "Acesso recusado: peça um convite novo a quem está no Zandor, ou aguarde uma vaga";
+      curto = "Acesso recusado";
       espera = kEsperaMax;
     } else {
-      motivo = "Zandor fora do ar";
+      motivo = curto = "Zandor fora do ar";
     }
   }
   if (ws) return;  // the player reconnected meanwhile
   if (motivo !== ultimoMotivo) aviso(motivo + ".");
   ultimoMotivo = motivo;
-  agenda(motivo);
+  agenda(curto);
 }
 
-function agenda(motivo) {
-  mostraEstado("desconectado", motivo);
+function agenda(curto) {
+  mostraEstado("desconectado", curto);
   prazo = Date.now() + espera;
   relogio = setTimeout(conecta, espera);
   espera = Math.min(espera * 2, kEsperaMax);
