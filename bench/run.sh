@@ -10,7 +10,8 @@
 #     memory per user;
 #   - the same fixed load through socat (one user), for CPU per copy;
 #   - a full house at 2,000 lines/s through the gateway and through TinTin++
-#     sharing its session on a port;
+#     sharing its session on a port, and through the gateway with lines of 80
+#     and of 2,000 bytes (CPU per copy, p99, the gateway's memory);
 #   - a full house at 2,000 lines/s of web users only, and of half telnet
 #     and half web users: CPU per copy for each kind;
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
@@ -55,6 +56,8 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo zandor --usuarios "1,8,32,$teto" --taxa 1000 --segundos 6 --resumo "$resumo"
 "$carga" --rotulo socat --alvo socat --usuarios 1 --taxa 1000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo zandor@2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo zandor@2000x80 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 80 --resumo "$resumo"
+"$carga" --rotulo zandor@2000x2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 2000 --resumo "$resumo"
 "$carga" --rotulo web@2000 --usuarios "$teto" --web "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo mistura@2000 --usuarios "$teto" --web $((teto / 2)) --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
@@ -77,6 +80,11 @@ awk -v teto="$teto" '
     printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", teto, "sobe_p50"), q("zandor@2000", teto, "sobe_p99"),
       q("tintin@2000", teto, "sobe_p50"), q("tintin@2000", teto, "sobe_p99")
     printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000", teto, "perdidas_pct"), q("tintin@2000", teto, "perdidas_pct")
+    printf "  %d users, 2,000 lines/s, by line length: %12s %12s\n", teto, "80 bytes", "2000 bytes"
+    printf "    CPU us per copy            %12.3f %12.3f\n", q("zandor@2000x80", teto, "cpu_us_copia"), q("zandor@2000x2000", teto, "cpu_us_copia")
+    printf "    MUD->user p99 ms           %12.1f %12.1f\n", q("zandor@2000x80", teto, "desce_p99"), q("zandor@2000x2000", teto, "desce_p99")
+    printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000x80", teto, "perdidas_pct"), q("zandor@2000x2000", teto, "perdidas_pct")
+    printf "    gateway VmRSS KiB          %12.0f %12.0f\n", q("zandor@2000x80", teto, "rss_kib"), q("zandor@2000x2000", teto, "rss_kib")
     printf "  %d users, 2,000 lines/s, CPU us per copy: all telnet %.3f, all web %.3f (web/telnet = %s), half and half %.3f\n",
       teto, q("zandor@2000", teto, "cpu_us_copia"), q("web@2000", teto, "cpu_us_copia"),
       razao(q("web@2000", teto, "cpu_us_copia"), q("zandor@2000", teto, "cpu_us_copia")), q("mistura@2000", teto, "cpu_us_copia")

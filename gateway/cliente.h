@@ -21,7 +21,7 @@
 namespace zandor {
 
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
-inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
+inline constexpr int kTamanhoLinha = 3 + kMaxLinha + 1;  // a framed header, the line, its terminator
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
 // The loop watches at most kMaxConjunto sockets: the two listeners, the MUD
@@ -64,9 +64,8 @@ class TCliente : public TComunica, public TTempo {
 
   // A text the gateway composed, in Windows-1252.
   bool cEscreve(const char* texto);
-  // A line from the MUD, in whatever charset the MUD speaks; `cortada` when
-  // the line was cut at its limit.
-  bool cEscreveMud(const char* linhaMud, bool cortada);
+  // A line from the MUD, in whatever charset the MUD speaks.
+  bool cEscreveMud(const char* linhaMud);
   void cPedeApelido();
   // Bytes that go to a terminal as they are (an escape-only prompt): as
   // they are to a telnet user, in one text message to a web user.
@@ -106,12 +105,13 @@ class TCliente : public TComunica, public TTempo {
   static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4, kAposDo = 5;
 
   // Input decoding, one pass each: true when a line is complete, false when
-  // the bytes ran out. `destruido` is set when the session destroyed itself.
-  bool passoTelnet(const char*& dados, const char* fim, bool& destruido);
+  // the bytes ran out. `destruido` is set when the session destroyed itself
+  // (a framed record it cannot take).
+  bool passoTelnet(const char*& dados, const char* fim);
   bool passoQuadros(const char*& dados, const char* fim, bool& destruido);
   // What a complete line does; false when the session is gone.
   bool completaLinha();
-  bool despacha(char* texto);
+  bool despacha(char* texto, bool longa);
 
   // A text in the bytes this user reads, encoded for the protocol and queued.
   bool enviaTexto(const char* texto);

@@ -33,7 +33,7 @@ namespace zandor {
 namespace {
 
 constexpr int kTamanhoAviso = 100;     // presence and "/con" messages
-constexpr int kTamanhoConversa = 500;  // chat lines
+constexpr int kTamanhoConversa = kMaxTexto;  // chat lines: a whole typed line and the nickname
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 

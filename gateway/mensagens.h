@@ -26,6 +26,7 @@ inline constexpr char kConhecidoComo[] = "//Usu\xE1rio %s \xE9 conhecido como %s
 inline constexpr char kUsuarios[] = "/Usu\xE1rios";
 inline constexpr char kChat[] = "/%s. %s";
 inline constexpr char kEncerrando[] = "/Encerrando Zandor";
+inline constexpr char kLinhaLonga[] = "/Linha longa demais: m\xE1ximo de 8000 bytes";
 
 // Options.
 inline constexpr char kC1NaoVoltando[] = "/c1 N\xE3o voltando \xFAltimas mensagens";

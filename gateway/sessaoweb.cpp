@@ -278,10 +278,7 @@ bool TCliente::pedacoWeb(const wslay_frame_iocb& io) {
   const char* p = reinterpret_cast<const char*>(io.data);
   const char* const fim = p + io.data_length;
   while (p < fim) {
-    bool destruido = false;
-    const bool completa = passoTelnet(p, fim, destruido);
-    if (destruido) return false;
-    if (!completa) break;
+    if (!passoTelnet(p, fim)) break;
     web->linhaNaMensagem = true;
     if (!completaLinha()) return false;
   }

@@ -155,6 +155,28 @@ TEST_F(WebLocal, AnExpiredInviteIsRefused) {
   EXPECT_EQ(le(b).rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
 }
 
+TEST_F(WebLocal, AFullHouseIsToldSoAndSpendsNoInvite) {
+  std::vector<TCliente*> lotacao;
+  for (int i = 0; i < kMaxUsuarios; ++i) lotacao.push_back(new TCliente);
+  char token[kTamanhoConvite];
+  ASSERT_TRUE(criaConvite(token));
+  const std::string p = pedido(std::string("/ws?convite=") + token);
+
+  const int a = conecta("127.0.0.2");
+  ultimo()->cEvento(p.data(), static_cast<int32_t>(p.size()));
+  EXPECT_EQ(le(a).rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
+  EXPECT_EQ(clientes, lotacao.back());
+
+  delete lotacao.back();
+  lotacao.pop_back();
+  const int b = conecta("127.0.0.2");
+  ultimo()->cEvento(p.data(), static_cast<int32_t>(p.size()));
+  ASSERT_NE(clientes, lotacao.back());
+  EXPECT_EQ(clientes->protocolo, kProtocoloWeb);
+  clientes->cDescarrega();
+  EXPECT_EQ(le(b).rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
+}
+
 TEST_F(WebLocal, AnIdleUserIsPingedAndASilentOneClosed) {
   TCliente* c = nullptr;
   const int fd = usuario("Ana", &c);

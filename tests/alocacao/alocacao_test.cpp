@@ -250,6 +250,29 @@ TEST_F(Alocacao, MudLineToEveryUser) {
   EXPECT_EQ(paraMud_.n, 20 * (3 + 9));  // WILL NAWS and the window size, each time
 }
 
+// Long lines both ways: a MUD line of 20000 bytes goes out as three lines to
+// every reader (João's in UTF-8), a typed line of 8000 bytes goes to the MUD
+// and a longer one is refused, all without an allocation.
+TEST_F(Alocacao, LongLinesBothWays) {
+  const std::string longa = std::string(20000, '\xE9') + "\r\n";
+  const std::string digitada = std::string(8000, 'd') + "\r\n";
+  const std::string demais = std::string(8001, 'e') + "\r\n";
+  comeca();
+  mud->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
+  descarregaTodos();
+  ana_.sessao->cEvento(digitada.data(), static_cast<int32_t>(digitada.size()));
+  joao_.sessao->cEvento(demais.data(), static_cast<int32_t>(demais.size()));
+  descarregaTodos();
+  para();
+  confereNada();
+
+  // The break falls before a byte that could start a UTF-8 character.
+  const std::string e7999(7999, '\xE9');
+  EXPECT_EQ(ana_.recebido.texto(), e7999 + "\r\n" + e7999 + "\r\n" + std::string(4002, '\xE9') + "\r\n");
+  EXPECT_EQ(joao_.recebido.n, 2 * (2 * 7999 + 2) + 2 * 4002 + 2 + std::strlen("/Linha longa demais: m\xC3\xA1ximo de 8000 bytes\r\n"));
+  EXPECT_EQ(paraMud_.texto(), digitada);
+}
+
 // Typed lines of named users: a chat line, "/quem", a line for the MUD, in
 // both protocols and from the UTF-8 user, whose lines are decoded first.
 TEST_F(Alocacao, TypedLinesOfNamedUsers) {

@@ -4,6 +4,7 @@
 // commands that differ for a browser, the ways a web user leaves, and every
 // protocol fault closing that user alone with its code.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -220,6 +221,16 @@ TEST_F(Web, PingIsAnsweredAndTheEndSendsAClose) {
   EXPECT_EQ(g.esperaSair(), 0);
 }
 
+TEST_F(Web, ASignalEndsAWebUserWithItsTextsAndAClose) {
+  Conexao web = g.usuarioWeb("Bia");
+  kill(g.pid(), SIGTERM);
+  std::string texto;
+  EXPECT_TRUE(leTextoWeb(web, "/Encerrando Zandor\r\n", &texto));
+  EXPECT_EQ(texto, "/Encerrando Zandor\r\n");
+  EXPECT_TRUE(fechaCom(web, 1001));
+  EXPECT_EQ(g.esperaSair(), 0);
+}
+
 TEST_F(Web, EachFaultClosesThatUserAlone) {
   Conexao ana = g.usuarioTelnet("Ana");
   struct Caso {
@@ -250,12 +261,14 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
     ana.envia("/quem\r\n");
     EXPECT_TRUE(recebe(ana, "/Usu\xE1rios\r\nAna\r\n"));
   }
-  // 16 KiB exactly is one line (cut as a telnet line is), not a fault.
+  // 16 KiB is no fault: a line past 8000 bytes is refused to its author
+  // alone, and one of 8000 bytes goes whole.
   Conexao web = g.usuarioWeb("Bia");
   EXPECT_TRUE(recebe(ana, "//Bia chegou\r\n"));
   web.envia(textoWeb("/ " + std::string(16 * 1024 - 2, 'b')));
-  EXPECT_TRUE(ana.leAte("\r\n"));
-  EXPECT_EQ(ana.toma().rfind("/Bia. bbb", 0), 0u);
+  EXPECT_TRUE(recebeWeb(web, "/Linha longa demais: m\xC3\xA1ximo de 8000 bytes\r\n"));
+  web.envia(textoWeb("/ " + std::string(8000 - 2, 'c')));
+  EXPECT_TRUE(recebe(ana, "/Bia. " + std::string(8000 - 2, 'c') + "\r\n"));
 }
 
 // The token of a "/Convite: LINK" line, after checking the link's form.
@@ -314,6 +327,9 @@ TEST(WebConvite, TheLinkStartsWithTheConfiguredUrlAndNeedsTheListener) {
   ana.envia("/convite\r\n");
   ASSERT_TRUE(ana.leAte("\r\n"));
   token(ana.toma(), "https://jogo.example.org/zandor/");
+  // The web line names no MUD.
+  ana.envia("/mud web\r\n");
+  EXPECT_TRUE(recebe(ana, "/MUD n\xE3o encontrado\r\n"));
 
   Gateway sem;
   Conexao bia = sem.usuarioTelnet("Bia");
