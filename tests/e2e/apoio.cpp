@@ -257,7 +257,8 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
   }
   pasta_ = modelo;
   porta_ = portaLivre();
-  portaWeb_ = portaLivre();
+  do portaWeb_ = portaLivre();
+  while (portaWeb_ == porta_);
   for (size_t i; (i = config.find("%PORTAWEB%")) != std::string::npos;) config.replace(i, 10, std::to_string(portaWeb_));
   for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
   std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
