@@ -7,7 +7,8 @@
 // read: at most kMaxPedidos of them at once, each given 10 s for its head,
 // so that a crowd of idle half-open requests can neither starve the users
 // nor fill the loop's socket sets. The page's bytes are sent in pieces as the
-// ring drains, and the connection closes once they are out.
+// ring drains; once they are out the sending side is shut, and the
+// connection closes when the client closes its own (2 s at most).
 #pragma once
 
 #include <netinet/in.h>
@@ -17,8 +18,6 @@
 #include "framework/comunica.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
-
-struct wslay_frame_context;
 
 namespace zandor {
 
