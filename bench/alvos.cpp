@@ -118,8 +118,8 @@ void instalaSinais() {
 // ---- the targets -----------------------------------------------------------------
 
 Alvo iniciaZandor(const std::string& binario, int usuarios) {
-  // The shipped configuration unless the house needs a larger cap.
-  std::string config = "%PORTA%\n";
+  // The web listener on, and a larger cap when the house needs it.
+  std::string config = "%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n";
   if (usuarios > zandor::kMaxUsuarios) config += "usuarios = " + std::to_string(usuarios) + "\n";
   gateway.emplace(config, true, "zandor", binario);
   gatewayPid = gateway->pid();
@@ -128,7 +128,7 @@ Alvo iniciaZandor(const std::string& binario, int usuarios) {
     falha("the gateway did not start" + (status >= 0 ? " (exit status " + std::to_string(status) + ")" : std::string()) + ": " +
           gateway->saida());
   }
-  return Alvo{gateway->pid(), gateway->porta()};
+  return Alvo{gateway->pid(), gateway->porta(), gateway->portaWeb()};
 }
 
 Alvo iniciaSocat(int mudPorta) {

@@ -16,7 +16,8 @@ namespace carga {
 
 struct Alvo {
   pid_t pid = -1;
-  int porta = 0;  // where the users connect
+  int porta = 0;     // where the users connect
+  int portaWeb = 0;  // where web users connect (the gateway's web line)
 };
 
 // Returns once the gateway listens; a gateway that does not start is a falha.

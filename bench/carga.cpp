@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "quadroweb.h"
+
 namespace carga {
 
 namespace {
@@ -72,7 +74,7 @@ void Carga::conectaUsuario(int porta) {
 
 // Connections are made in groups of eight, each greeted before the next, to
 // stay within the gateway's listen backlog.
-void Carga::entraNoGateway(int porta, int n) {
+void Carga::entraNoGateway(int porta, int n, int web, int portaWeb) {
   for (int i = 0; i < n; i += 8) {
     for (int j = i; j < std::min(n, i + 8); ++j) conectaUsuario(porta);
     esperaTodos("ENTER\r\n", "greeting", static_cast<size_t>(i));
@@ -86,6 +88,26 @@ void Carga::entraNoGateway(int porta, int n) {
     enviaTudo(usuarios_[i].conexao.fd(), apelido);
   }
   esperaTodos("Tecle /ajuda para saber os comandos\r\n", "nickname");
+  // Web users in groups of six, the requests the web listener reads at once.
+  const size_t primeiroWeb = usuarios_.size();
+  for (int i = 0; i < web; i += 6) {
+    const size_t desde = usuarios_.size();
+    for (int j = i; j < std::min(web, i + 6); ++j) {
+      conectaUsuario(portaWeb);
+      Usuario& x = usuarios_.back();
+      x.web = true;
+      enviaTudo(x.conexao.fd(), "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    }
+    esperaTodos("Digite seu apelido\r\n", "web upgrade", desde);
+  }
+  for (size_t i = primeiroWeb; i < usuarios_.size(); ++i) enviaTudo(usuarios_[i].conexao.fd(), textoWeb("u" + std::to_string(i + 1)));
+  esperaTodos("Tecle /ajuda para saber os comandos\r\n", "web nickname", primeiroWeb);
+}
+
+bool Carga::enviaLinha(const Usuario& x, const std::string& linha) {
+  const std::string bytes = x.web ? textoWeb(linha) : linha;
+  return send(x.conexao.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
 void Carga::aqueceGateway(int porta) {
@@ -103,7 +125,8 @@ void Carga::aqueceGateway(int porta) {
 }
 
 void Carga::ligaMudPeloGateway() {
-  enviaTudo(usuarios_[0].conexao.fd(), "/mud 127.0.0.1 " + std::to_string(mud_.porta()) + "\r\n");
+  const std::string mud = "/mud 127.0.0.1 " + std::to_string(mud_.porta()) + "\r\n";
+  enviaTudo(usuarios_[0].conexao.fd(), usuarios_[0].web ? textoWeb(mud) : mud);
   aceitaMud();
   esperaTodos("/Conectado\r\n", "MUD link");
 }
@@ -182,7 +205,33 @@ void Carga::leUsuario(Usuario& x) {
     if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) falha("the target closed a user's connection");
     if (r < 0) return;
     const Ns t = agora();
-    x.entrada.append(buffer_, static_cast<size_t>(r));
+    if (x.web) {
+      // The upgrade's answer, then frames: their text goes on as a telnet
+      // user's bytes would; pings and the like are skipped.
+      x.bruto.append(buffer_, static_cast<size_t>(r));
+      if (!x.aberto) {
+        const size_t fim = x.bruto.find("\r\n\r\n");
+        if (fim == std::string::npos) continue;
+        x.bruto.erase(0, fim + 4);
+        x.aberto = true;
+      }
+      size_t usado = 0;
+      for (;;) {
+        const size_t resta = x.bruto.size() - usado;
+        if (resta < 2) break;
+        const unsigned char* u = reinterpret_cast<const unsigned char*>(x.bruto.data() + usado);
+        const unsigned curto = u[1] & 0x7F;
+        const size_t inicio = curto == 126 ? 4 : 2;  // the gateway's frames stay under 64 KiB
+        if (resta < inicio) break;
+        const size_t carga = curto == 126 ? (static_cast<size_t>(u[2]) << 8 | u[3]) : curto;
+        if (resta < inicio + carga) break;
+        if ((u[0] & 0x0F) <= 1) x.entrada.append(x.bruto, usado + inicio, carga);
+        usado += inicio + carga;
+      }
+      x.bruto.erase(0, usado);
+    } else {
+      x.entrada.append(buffer_, static_cast<size_t>(r));
+    }
     if (x.logado) analisaUsuario(x, t);
     if (static_cast<size_t>(r) < sizeof buffer_) return;
   }

@@ -52,8 +52,9 @@ class Carga {
 
   // ---- sessions (carga.cpp) ----
   void conectaUsuario(int porta);
-  // The gateway's telnet login, all users at once.
-  void entraNoGateway(int porta, int n);
+  // The gateway's telnet login, all users at once; then `web` more users
+  // through the web listener on `portaWeb`, upgraded and named.
+  void entraNoGateway(int porta, int n, int web = 0, int portaWeb = 0);
   // One user logs in and leaves, so that the code and tables a session
   // touches are resident before the baseline is read.
   void aqueceGateway(int porta);
@@ -82,6 +83,9 @@ class Carga {
     uint64_t recebidas = 0, perdidas = 0, foraDeOrdem = 0;
     Ns proximaDigitacao = 0;
     uint64_t digitadas = 0;
+    bool web = false;        // WebSocket frames around the same lines
+    bool aberto = false;     // web: the upgrade's answer is past
+    std::string bruto;       // web: bytes not yet a whole frame
   };
   static constexpr uint32_t kMud = 0xFFFFFFFF;  // the MUD's mark in the epoll set; users are their index
 
@@ -91,6 +95,8 @@ class Carga {
   void esperaTodos(const std::string& texto, const char* etapa, size_t desde = 0);
   void gira(Ns ate, const std::function<bool()>& pronto);
   void leUsuario(Usuario& x);
+  // Sends a typed line: as it is to a telnet user, in a masked frame to a web user.
+  static bool enviaLinha(const Usuario& x, const std::string& linha);
   void leMud();
   void descarregaMud();
 

@@ -17,6 +17,7 @@ struct Opcoes {
   std::vector<int> usuarios;
   double taxa = 2000, segundos = 6;
   int porta = 0;
+  int web = 0;  // of the N users, this many (at most N) come through the web listener
   pid_t pid = -1;
   bool soFluxo = false, detalhe = false;
 };

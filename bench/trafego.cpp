@@ -151,7 +151,7 @@ void Carga::digita() {
     Usuario& x = usuarios_[i];
     if (t < x.proximaDigitacao) continue;
     const std::string l = "ZU " + std::to_string(i) + " " + std::to_string(x.digitadas) + " " + std::to_string(t) + "\r\n";
-    if (send(x.conexao.fd(), l.data(), l.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(l.size())) ++x.digitadas;
+    if (enviaLinha(x, l)) ++x.digitadas;
     x.proximaDigitacao = std::max(x.proximaDigitacao + intervalo_, t + 100 * kMs);
   }
 }

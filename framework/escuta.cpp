@@ -28,21 +28,23 @@ TEscuta::~TEscuta() {
   escutas.tira(this);
 }
 
-const char* TEscuta::cAbre(uint16_t* porta) {
+const char* TEscuta::cAbre(uint16_t* porta, uint32_t enderecoPedido) {
   cDesliga();
   const char* passo = "socket()";
   soquete = soqueteTcp();
   if (soquete >= 0) {
     sockaddr_in endereco{};
     endereco.sin_family = AF_INET;
-    endereco.sin_addr.s_addr = htonl(INADDR_ANY);
+    endereco.sin_addr.s_addr = enderecoPedido;
     endereco.sin_port = htons(*porta);
     // Without SO_REUSEADDR a restart would be refused while the last run's
     // connections sit in TIME_WAIT; it does not let two listeners share a port.
     const int um = 1;
     setsockopt(soquete, SOL_SOCKET, SO_REUSEADDR, &um, sizeof um);
     passo = "bind()";
-    if (*porta == 0 || bind(soquete, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco) == 0) {
+    // Port 0 on any address needs no bind: listen picks the port.
+    const bool qualquer = *porta == 0 && enderecoPedido == htonl(INADDR_ANY);
+    if (qualquer || bind(soquete, reinterpret_cast<sockaddr*>(&endereco), sizeof endereco) == 0) {
       passo = "listen()";
       if (listen(soquete, kFilaEscuta) == 0) {
         if (*porta == 0) {

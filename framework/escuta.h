@@ -29,11 +29,12 @@ class TEscuta {
   TEscuta(const TEscuta&) = delete;
   TEscuta& operator=(const TEscuta&) = delete;
 
-  // Opens the socket on `porta` (any local IPv4 address). Null on success;
-  // otherwise "socket(): ...", "bind(): ..." or "listen(): ...", valid until
-  // the next failing cAbre. With port 0 the system chooses and the chosen
-  // port is written back.
-  const char* cAbre(uint16_t* porta);
+  // Opens the socket on `porta` of the IPv4 address `endereco` (network
+  // byte order; any local address by default). Null on success; otherwise
+  // "socket(): ...", "bind(): ..." or "listen(): ...", valid until the next
+  // failing cAbre. With port 0 the system chooses and the chosen port is
+  // written back.
+  const char* cAbre(uint16_t* porta, uint32_t endereco = htonl(INADDR_ANY));
   void cDesliga();
 
   // Owns `soquete`: must hand it on or close it.

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "gateway/mensagens.h"
+#include "gateway/web.h"
 #include "text/codifica.h"
 #include "text/formata.h"
 #include "text/utf8.h"
@@ -48,6 +49,7 @@ TCliente::TCliente() {
 TCliente::~TCliente() {
   Usuarios::tira(clientes, this);
   --quantosUsuarios;
+  liberaWeb();  // a web user's close frame goes out with the flush below
 }
 
 bool TCliente::cEscreve(const char* texto) {
@@ -66,6 +68,7 @@ bool TCliente::cEscreveMud(const char* linhaMud) {
 }
 
 bool TCliente::enviaTexto(const char* texto) {
+  if (protocolo == kProtocoloWeb) return enviaTextoWeb(texto);
   char saida[kCapacidadeSaida];
   int n;
   if (protocolo == kProtocoloQuadros)
@@ -76,6 +79,11 @@ bool TCliente::enviaTexto(const char* texto) {
 }
 
 void TCliente::cPedeApelido() { cEscreve(msg::kDigiteApelido); }
+
+bool TCliente::cEnviaBruto(const char* bytes, int32_t n) {
+  if (protocolo == kProtocoloWeb) return enviaQuadroWeb(kOpcodeTexto, bytes, n);
+  return cEnvia(bytes, n);
+}
 
 void escreveTodos(const char* texto) {
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)

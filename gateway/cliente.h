@@ -25,7 +25,8 @@ inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded tex
 
 // The user cap: kMaxUsuarios unless the configuration's "usuarios = N" sets
 // another, from 1 to kTetoUsuarios. Users count in every stage, from the
-// greeting on; one beyond the cap is told "-Zandor lotado" and closed.
+// greeting on, web users too; one beyond the cap is told "-Zandor lotado"
+// and closed (a web upgrade: 503).
 inline constexpr int kMaxUsuarios = 62;     // the default cap
 inline constexpr int kTetoUsuarios = 1000;  // the largest cap "usuarios" may set
 
@@ -33,6 +34,7 @@ inline constexpr int kTetoUsuarios = 1000;  // the largest cap "usuarios" may se
 inline constexpr int8_t kProtocoloDesconhecido = 0;
 inline constexpr int8_t kProtocoloTelnet = 1;
 inline constexpr int8_t kProtocoloQuadros = 2;
+inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (sessaoweb.cpp)
 
 // opcoes bits
 inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on
@@ -80,6 +82,18 @@ class TCliente : public TComunica, public TTempo {
   // A line from the MUD, in whatever charset the MUD speaks.
   bool cEscreveMud(const char* linhaMud);
   void cPedeApelido();
+  // Bytes that go to a terminal as they are (an escape-only prompt): as
+  // they are to a telnet user, in one text message to a web user.
+  bool cEnviaBruto(const char* bytes, int32_t n);
+
+  // A web user: the frame state, made before the upgrade's answer (false
+  // when it cannot be), and the start that asks for the nickname.
+  bool cIniciaWeb();
+  void cComecaWeb();
+  // Queues a close frame with `codigo`, once; nothing for other users.
+  void cFechaWeb(uint16_t codigo);
+  // The web user's keep-alive: a ping when idle, the end when silent.
+  void cPulsoWeb();
 
   // The last `linhas` lines of the history (historia.cpp), streamed as the
   // ring drains; with nothing kept, msg::kHistoricoVazio when `avisaVazio`,
@@ -95,6 +109,7 @@ class TCliente : public TComunica, public TTempo {
   int8_t protocolo = kProtocoloDesconhecido;
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
+  struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
 
  private:
   // The line being assembled; its layout is drawn in sessao.cpp.
@@ -131,6 +146,15 @@ class TCliente : public TComunica, public TTempo {
 
   // A text in the bytes this user reads, encoded for the protocol and queued.
   bool enviaTexto(const char* texto);
+  // One WebSocket frame of `opcode` around bytes[0..n), queued whole or not.
+  bool enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n);
+  bool enviaTextoWeb(const char* texto);
+  bool emolduraWeb(uint8_t opcode, unsigned char* quadro, int32_t n);
+  void eventoWeb(const char* dados, int32_t n);
+  bool pedacoWeb(const struct wslay_frame_iocb& io);
+  bool fimMensagemWeb();
+  void falhaWeb(uint16_t codigo);
+  void liberaWeb();
 
   void escolheApelido(const char* texto);
   void comandoHistoria(const char* argumento);
@@ -139,6 +163,7 @@ class TCliente : public TComunica, public TTempo {
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
+  void convida();
   void textoOuConversa(char* texto, const char* digitado);
 };
 

@@ -10,15 +10,18 @@
 // decoded first, and the words, the nickname and the chat text come from
 // the decoded copy. Only a line for the MUD keeps the bytes as typed.
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <cstring>
 
 #include "gateway/cliente.h"
+#include "gateway/convite.h"
 #include "gateway/diretorio.h"
 #include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
+#include "gateway/web.h"
 #include "text/brancos.h"
 #include "text/dobra.h"
 #include "text/formata.h"
@@ -34,7 +37,7 @@ constexpr int kTamanhoConversa = kMaxTexto;  // chat lines: a whole typed line a
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
-enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Historia };
+enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Convite, Historia };
 
 struct TComando {
   const char* palavra;
@@ -58,6 +61,7 @@ constexpr TComando kComandos[] = {
     {"/c3", false, true, Acao::C3},
     {"/con", true, false, Acao::Con},
     {"/mud", true, false, Acao::Mud},
+    {"/convite", false, false, Acao::Convite},
     {"/historia", true, false, Acao::Historia},
 };
 
@@ -144,6 +148,9 @@ bool TCliente::cInterpreta(char* digitado) {
     case Acao::Mud:
       comandoMud(pulaBrancos(argumento));
       break;
+    case Acao::Convite:
+      convida();
+      break;
     case Acao::Historia:
       comandoHistoria(pulaBrancos(argumento));
       break;
@@ -162,6 +169,8 @@ void TCliente::escolheApelido(const char* texto) {
   formata(aviso, sizeof aviso, msg::kChegou, apelido);
   escreveTodos(aviso);
   cEscreve(msg::kTecleAjuda);
+  // Someone joining from a browser sees the screen as it stands.
+  if (protocolo == kProtocoloWeb) cMostraHistoria(kHistoriaEntrada, false);
   cArma(kTicksNomeado);
 }
 
@@ -222,6 +231,37 @@ void TCliente::comandoMud(char* argumento) {
     return;
   }
   conectaMud(endereco, porta);
+}
+
+// A link for a browser: the web line's URL, or the address this user's own
+// connection reached with the web port, then "#" and a fresh invite. Only
+// its maker sees it.
+void TCliente::convida() {
+  if (!configWeb.ligado) {
+    cEscreve(msg::kWebDesligado);
+    return;
+  }
+  char token[kTamanhoConvite];
+  if (!criaConvite(token)) {
+    cEscreve(msg::kErroInterno);
+    return;
+  }
+  char base[kTamanhoUrlWeb + 2 * kTamanhoEnderecoWeb];
+  if (configWeb.url[0] != '\0') {
+    copia(base, configWeb.url);
+  } else {
+    sockaddr_in local{};
+    socklen_t tamanhoLocal = sizeof local;
+    char endereco[INET_ADDRSTRLEN] = "127.0.0.1";
+    if (getsockname(soqueteEntrada, reinterpret_cast<sockaddr*>(&local), &tamanhoLocal) == 0)
+      inet_ntop(AF_INET, &local.sin_addr, endereco, sizeof endereco);
+    formata(base, sizeof base, "http://%s:%d/", endereco, static_cast<int>(configWeb.porta));
+  }
+  char link[sizeof base + kTamanhoConvite + 1];
+  formata(link, sizeof link, "%s#%s", base, token);
+  char aviso[sizeof link + sizeof msg::kConvite];
+  formata(aviso, sizeof aviso, msg::kConvite, link);
+  cEscreve(aviso);
 }
 
 // `texto` is `digitado` decoded, for a UTF-8 user. Decoding keeps ASCII and

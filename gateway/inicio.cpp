@@ -17,6 +17,7 @@
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "gateway/sinais.h"
+#include "gateway/web.h"
 #include "text/dobra.h"
 #include "text/formata.h"
 #include "text/numero.h"
@@ -64,7 +65,10 @@ void termina(int codigo) {
 
 void encerraZandor() {
   escreveTodos(msg::kEncerrando);
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo) c->cDescarrega();
+  for (TCliente* c = clientes; c != nullptr; c = c->proximo) {
+    c->cFechaWeb(kFechoSaindo);
+    c->cDescarrega();
+  }
   // A line for the MUD handled earlier in the same pass (typed just before
   // "/terminar" in one write) is still only queued: send it too.
   if (mud != nullptr) mud->cDescarrega();
@@ -137,6 +141,21 @@ int inicia(int argc, char** argv) {
     std::puts(erro);
     relata(nullptr, "%s\n", erro);
     termina(1);
+  }
+
+  // The web listener, when the configuration has a web line: a bad line is
+  // a start-up failure of its own, an open failure is the main listener's.
+  char linhaWeb[kTamanhoValorEntrada];
+  if (leEntrada("web", linhaWeb) > 0) {
+    if (!leLinhaWeb(linhaWeb, &configWeb)) {
+      relata(log, msg::kLogWeb, linhaWeb);
+      termina(1);
+    }
+    if (const char* erro = abreWeb()) {
+      std::puts(erro);
+      relata(nullptr, "%s\n", erro);
+      termina(1);
+    }
   }
 
   std::fputs(msg::kLogFeito, log);

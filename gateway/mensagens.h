@@ -69,10 +69,15 @@ inline constexpr char kLogCriando[] = "Criando arquivo %s: %s\n";  // standard e
 inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535: %s\n";
 inline constexpr char kLogUsuarios[] = "Usu\xE1rios deve ser um n\xFAmero de 1 a %d: %s\n";
 inline constexpr char kLogLimite[] = "Limite de %d arquivos abertos: servindo %d usu\xE1rios, n\xE3o %d\n";
+inline constexpr char kLogWeb[] = "Linha web deve ser: web = endere\xE7o porta [URL]: %s\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
 
-// "/ajuda": nineteen lines, in order.
+// The browser's way in.
+inline constexpr char kConvite[] = "/Convite: %s";
+inline constexpr char kWebDesligado[] = "/Acesso pelo navegador desligado";
+
+// "/ajuda": twenty-one lines, in order.
 inline constexpr const char* kAjuda[] = {
     "Ajuda:",
     "/sair ou /quit - Sai do Zandor",
@@ -91,6 +96,8 @@ inline constexpr const char* kAjuda[] = {
     "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
+    "/convite - Cria um link para algu\xE9m entrar pelo navegador",
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };

@@ -199,9 +199,9 @@ void TMud::cEntrega(bool guarda) {
 
 // Three ticks without data: a prompt, most likely. Text with something
 // visible goes out as a line, not kept in the history. Blanks and escapes
-// alone stay pending; telnet users who keep colours get those bytes raw.
-// Framed users get nothing in that step, since raw bytes would break their
-// record stream.
+// alone stay pending; telnet users who keep colours get those bytes raw, web
+// users the same bytes in one message. Framed users get nothing in that
+// step, since raw bytes would break their record stream.
 void TMud::cExpira() {
   if (contagem == 0) return;
   texto[contagem] = '\0';
@@ -215,8 +215,9 @@ void TMud::cExpira() {
     return;
   }
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet && !c->cHistoriando())
-      c->cEnvia(texto, contagem);
+    if ((c->opcoes & kOpcaoSemFiltro) && (c->protocolo == kProtocoloTelnet || c->protocolo == kProtocoloWeb) &&
+        !c->cHistoriando())
+      c->cEnviaBruto(texto, contagem);
 }
 
 // ---- output ----------------------------------------------------------------

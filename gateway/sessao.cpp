@@ -22,6 +22,7 @@
 
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
+#include "gateway/mud.h"
 #include "text/brancos.h"
 #include "text/telnet.h"
 #include "text/utf8.h"
@@ -129,6 +130,10 @@ void TCliente::cEvento(const char* dados, int32_t n) {
       cBombeiaHistoria();  // drained: a history under way goes on
     return;
   }
+  if (protocolo == kProtocoloWeb) {
+    eventoWeb(dados, n);
+    return;
+  }
   // Every complete line of the delivery is handled, in order, for as long as
   // the session lives: a client that sends several lines in one write loses
   // none of them.
@@ -183,6 +188,15 @@ bool TCliente::completaLinha() {
       cMuda(kModoNormal, kNivelNormal);
       cLimpa();
       cBombeiaHistoria();
+    }
+  }
+  if (protocolo == kProtocoloWeb && !longa) {
+    // A browser is no terminal: nothing is held, and an empty line of a
+    // named user goes to the MUD as one.
+    texto = pulaBrancos(texto);
+    if (texto[0] == '\0') {
+      if (etapa == kEtapaNomeado) enviaAoMud("");
+      return true;
     }
   }
   return despacha(texto, longa);

@@ -25,7 +25,9 @@
 #include "gateway/historico.h"
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
+#include "gateway/web.h"
 #include "quadro.h"
+#include "quadroweb.h"
 #include "text/dobra.h"
 
 namespace {
@@ -404,6 +406,68 @@ TEST_F(Alocacao, LoopPassesWithTraffic) {
   EXPECT_EQ(ana_.recebido.texto(), ana);
   EXPECT_EQ(joao_.recebido.texto(), ana);
   EXPECT_EQ(paraMud_.texto(), paraMud);
+}
+
+// A web user, upgraded before counting: MUD lines in both charsets with
+// colours and a prompt, typed messages (chat, "/quem", a MUD line, an empty
+// line, one in two fragments around a ping) and the keep-alive ping reach
+// everyone and come back as frames without an allocation. The frame state is
+// made once, at the upgrade.
+TEST_F(Alocacao, AWebUsersMessages) {
+  int par[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+  TEscutaWeb escuta;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  escuta.cConecta(par[0], &local);
+  const std::string pedido =
+      "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" +
+      textoWeb("Lia");
+  niveis[kNivelNormal].cabeca->cEvento(pedido.data(), static_cast<int32_t>(pedido.size()));
+  TCliente* lia = clientes;
+  ASSERT_EQ(lia->protocolo, kProtocoloWeb);
+  ASSERT_EQ(lia->etapa, kEtapaNomeado);
+  Recebido daLia;
+  lia->cDescarrega();
+  daLia.le(par[1]);
+  daLia.n = 0;
+  descarregaTodos();
+  for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) u->recebido.n = 0;
+
+  const std::string linha = "\x1B[1;32mOl\xE1!\x1B[0m\r\nOl\xC3\xA1\r\n";
+  const std::string digitado = textoWeb("/ ol\xC3\xA1") + textoWeb("/quem") + textoWeb("olhar\r\n") +
+                               textoWeb("") + quadroWeb(1, "no", true, false) + quadroWeb(9, "p") +
+                               quadroWeb(0, "rte", true, true);
+  comeca();
+  for (int vez = 0; vez < 10; ++vez) {
+    mud->cEvento(linha.data(), static_cast<int32_t>(linha.size()));
+    lia->cEvento(digitado.data(), static_cast<int32_t>(digitado.size()));
+    lia->cDescarrega();
+    daLia.le(par[1]);
+    descarregaTodos();
+  }
+  mud->cEvento("PV> ", 4);
+  cAvanca(kTicksPulso);  // the prompt, and the keep-alive tick (no ping: she spoke)
+  cAvanca(kTicksPulso);  // a ping now
+  lia->cDescarrega();
+  daLia.le(par[1]);
+  descarregaTodos();
+  para();
+  confereNada();
+
+  std::string esperado, paraMud;
+  for (int vez = 0; vez < 10; ++vez) {
+    esperado += "1\x1B[1;32mOl\xC3\xA1!\x1B[0m\r\n|1Ol\xC3\xA1\r\n|1/Lia. ol\xC3\xA1\r\n|";
+    esperado += "1/Usu\xC3\xA1rios\r\n|1Lia\r\n|1Jo\xC3\xA3o\r\n|1Caio\r\n|1Bia\r\n|1Ana\r\n|Ap|";
+    paraMud += "olhar\r\n\r\nnorte\r\n";
+  }
+  EXPECT_EQ(quadrosLidos(daLia.texto()), esperado + "1PV> \r\n|9|");
+  EXPECT_EQ(paraMud_.texto(), paraMud);
+  EXPECT_NE(ana_.recebido.texto().find("/Lia. ol\xE1\r\n"), std::string::npos);
+  delete lia;
+  close(par[1]);
 }
 
 }  // namespace

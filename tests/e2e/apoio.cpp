@@ -173,6 +173,12 @@ bool Conexao::esperaFechar(Ms prazo) {
   return true;
 }
 
+std::string Conexao::tomaBytes(size_t n) {
+  std::string parte = buffer_.substr(0, n);
+  buffer_.erase(0, n);
+  return parte;
+}
+
 std::string Conexao::toma(const std::string& ate) {
   size_t n = buffer_.size();
   if (!ate.empty()) {
@@ -182,6 +188,48 @@ std::string Conexao::toma(const std::string& ate) {
   std::string parte = buffer_.substr(0, n);
   buffer_.erase(0, n);
   return parte;
+}
+
+// ---- WebSocket ---------------------------------------------------------------
+
+std::string pedidoWeb(const std::string& caminho, const std::string& extras) {
+  return "GET " + caminho +
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n" +
+         extras + "\r\n";
+}
+
+bool leQuadroWeb(Conexao& c, QuadroWeb* q, Ms prazo) {
+  const auto fim = Relogio::now() + escala(prazo);
+  size_t n;
+  while ((n = tamanhoQuadroWeb(c.recebido())) == 0) {
+    const int resto = msRestantes(fim);
+    if (resto == 0 || c.fechada()) return false;
+    c.lePor(Ms(resto < 20 ? resto : 20));
+  }
+  const std::string bruto = c.tomaBytes(n);
+  const unsigned char* u = reinterpret_cast<const unsigned char*>(bruto.data());
+  q->fim = (u[0] & 0x80) != 0;
+  q->opcode = u[0] & 0x0F;
+  const unsigned curto = u[1] & 0x7F;
+  const size_t inicio = curto == 127 ? 10 : curto == 126 ? 4 : 2;
+  q->dados = bruto.substr(inicio);
+  return true;
+}
+
+bool leTextoWeb(Conexao& c, const std::string& esperado, std::string* texto, std::vector<QuadroWeb>* controles,
+                Ms prazo) {
+  const auto fim = Relogio::now() + escala(prazo);
+  for (;;) {
+    if (texto->find(esperado) != std::string::npos) return true;
+    QuadroWeb q;
+    const int resto = msRestantes(fim);
+    if (resto == 0 || !leQuadroWeb(c, &q, Ms(resto))) return texto->find(esperado) != std::string::npos;
+    if (q.opcode == 1 || q.opcode == 0)
+      *texto += q.dados;
+    else if (controles != nullptr)
+      controles->push_back(q);
+  }
 }
 
 // ---- MudFalso --------------------------------------------------------------
@@ -209,6 +257,9 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
   }
   pasta_ = modelo;
   porta_ = portaLivre();
+  do portaWeb_ = portaLivre();
+  while (portaWeb_ == porta_);
+  for (size_t i; (i = config.find("%PORTAWEB%")) != std::string::npos;) config.replace(i, 10, std::to_string(portaWeb_));
   for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
   std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
 
@@ -303,6 +354,20 @@ Conexao Gateway::usuarioTelnet(const std::string& apelido, const std::string& co
   // The prompt would come by itself after two seconds; a line brings it now.
   c.envia(apelido + "\r\n");
   c.leAte("Tecle /ajuda para saber os comandos\r\n");
+  c.descarta();
+  return c;
+}
+
+Conexao Gateway::usuarioWeb(const std::string& apelido) {
+  Conexao c = Conexao::conecta(portaWeb_);
+  c.envia(pedidoWeb());
+  c.leAte("\r\n\r\n");
+  c.toma("\r\n\r\n");
+  std::string texto;
+  leTextoWeb(c, "Digite seu apelido\r\n", &texto);
+  c.envia(textoWeb(apelido));
+  texto.clear();
+  leTextoWeb(c, "Tecle /ajuda para saber os comandos\r\n", &texto);
   c.descarta();
   return c;
 }

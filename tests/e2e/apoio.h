@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quadro.h"
+#include "quadroweb.h"
 
 namespace e2e {
 
@@ -80,6 +81,8 @@ class Conexao {
   const std::string& recebido() const { return buffer_; }
   // Takes the buffer up to and including the first `ate`, or all of it.
   std::string toma(const std::string& ate = "");
+  // Takes the first `n` bytes of the buffer.
+  std::string tomaBytes(size_t n);
   void descarta() { buffer_.clear(); }
   void fecha();
   bool fechada() const { return eof_; }
@@ -90,6 +93,23 @@ class Conexao {
   bool eof_ = false;
   std::string buffer_;
 };
+
+// A WebSocket client's side, over a Conexao (RFC 6455: the client masks).
+struct QuadroWeb {
+  uint8_t opcode = 0;
+  bool fim = false;
+  std::string dados;
+};
+// The upgrade request for `caminho`, with `extras` (whole header lines)
+// after the usual fields.
+std::string pedidoWeb(const std::string& caminho = "/ws", const std::string& extras = "");
+// Reads one whole frame from the front of the connection's buffer, waiting
+// for it up to `prazo`, and takes it from the buffer.
+bool leQuadroWeb(Conexao& c, QuadroWeb* q, Ms prazo = kPrazo);
+// Reads frames, concatenating the text messages' bytes, until they hold
+// `esperado` (true) or the time is up; control frames go to `controles`.
+bool leTextoWeb(Conexao& c, const std::string& esperado, std::string* texto,
+                std::vector<QuadroWeb>* controles = nullptr, Ms prazo = kPrazo);
 
 // A listening loopback socket standing in for a MUD.
 class MudFalso {
@@ -119,6 +139,8 @@ class Gateway {
                    std::string programa = binario());
   ~Gateway();
   int porta() const { return porta_; }
+  // A second free port, put in the configuration where "%PORTAWEB%" stands.
+  int portaWeb() const { return portaWeb_; }
   const std::string& pasta() const { return pasta_; }
   pid_t pid() const { return pid_; }
   // Waits for the process to end; its exit status, or -1 on time-out.
@@ -133,10 +155,14 @@ class Gateway {
                         const std::string& resposta = "");
   // A framed-client user through detection and nickname.
   Conexao usuarioQuadros(const std::string& apelido);
+  // A web user from 127.0.0.1 through the upgrade and nickname; the buffer
+  // is left empty.
+  Conexao usuarioWeb(const std::string& apelido);
 
  private:
   std::string pasta_;
   int porta_ = 0;
+  int portaWeb_ = 0;
   pid_t pid_ = -1;
   bool terminou_ = false;
 };

@@ -44,6 +44,8 @@ const std::vector<std::string> kAjuda = {
     "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
+    "/convite - Cria um link para algu\xE9m entrar pelo navegador",
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };

@@ -445,4 +445,35 @@ TEST(TinyMux, TwoUsersShareOneCharacterThroughTheGateway) {
                                       "think [repeat(x,800)]\r\n");
 }
 
+// A web user alone plays through the gateway: the connect screen and its
+// prompt as lines, the login, colours kept, a long line whole, and the
+// server's end of the link, all as text messages in UTF-8.
+TEST(TinyMux, AWebUserPlaysThroughTheGateway) {
+  if (access((kBinariosMux + "/netmux").c_str(), X_OK) != 0) GTEST_SKIP() << "TinyMUX is not installed";
+  JogoTinyMux jogo(kBoasVindas + "\r\n" + kPrompt);
+  ASSERT_TRUE(jogo.vivo()) << jogo.log();
+  Gateway g("%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n");
+  Conexao lia = g.usuarioWeb("Lia");
+
+  std::string texto;
+  lia.envia(textoWeb("/mud 127.0.0.1 " + std::to_string(jogo.porta())));
+  EXPECT_TRUE(leTextoWeb(lia, kPrompt + "\r\n", &texto)) << texto;
+  EXPECT_EQ(texto, "/Conectando em 127.0.0.1 " + std::to_string(jogo.porta()) + "\r\n/Conectado\r\n" + kBoasVindas +
+                       "\r\n" + kPrompt + "\r\n");
+  texto.clear();
+  lia.envia(textoWeb("connect wizard potrzebie"));
+  EXPECT_TRUE(leTextoWeb(lia, "Limbo(#0R)\r\n", &texto)) << texto;
+  texto.clear();
+  lia.envia(textoWeb("@set me=ansi"));
+  lia.envia(textoWeb("think [ansi(hr,Perigo)] [ansi(g,ok)]"));
+  lia.envia(textoWeb("think [repeat(x,800)]"));
+  const std::string esperado =
+      "Set.\r\n\x1b[1m\x1b[31mPerigo\x1b[0m \x1b[32mok\x1b[0m\r\n" + std::string(800, 'x') + "\r\n";
+  EXPECT_TRUE(leTextoWeb(lia, esperado, &texto));
+  EXPECT_EQ(texto, esperado);
+  texto.clear();
+  lia.envia(textoWeb("QUIT"));
+  EXPECT_TRUE(leTextoWeb(lia, "/Conex\xC3\xA3o com o MUD terminada\r\n", &texto)) << texto;
+}
+
 }  // namespace

@@ -1,0 +1,103 @@
+// The invite table, its random source and its constant-time lookup.
+#include "gateway/convite.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <sys/random.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "framework/relogio.h"
+
+namespace zandor {
+
+namespace {
+
+constexpr int kCaracteres = kTamanhoConvite - 1;
+constexpr int kBase64 = 4 * ((kBytesConvite + 2) / 3);  // EVP_EncodeBlock's output, padding included
+
+struct TConvite {
+  char token[kCaracteres];  // not terminated
+  uint32_t criado;
+  bool vivo;
+};
+
+TConvite gConvites[kMaxConvites];
+
+bool expirado(const TConvite& c, uint32_t agora) { return agora - c.criado >= kMsValidadeConvite; }
+
+void expira(uint32_t agora) {
+  for (TConvite& c : gConvites)
+    if (c.vivo && expirado(c, agora)) c.vivo = false;
+}
+
+}  // namespace
+
+bool acasoSistema(unsigned char* bytes, int n) {
+  int lidos = 0;
+  while (lidos < n) {
+    // Never blocking: a kernel whose pool is not ready yet fails the invite
+    // instead of stalling the loop.
+    const ssize_t r = getrandom(bytes + lidos, static_cast<size_t>(n - lidos), GRND_NONBLOCK);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    lidos += static_cast<int>(r);
+  }
+  return true;
+}
+
+FonteAcaso fonteAcaso = acasoSistema;
+
+bool criaConvite(char (&token)[kTamanhoConvite]) {
+  token[0] = '\0';
+  unsigned char acaso[kBytesConvite];
+  if (!fonteAcaso(acaso, kBytesConvite)) return false;
+  unsigned char texto[kBase64 + 1];
+  EVP_EncodeBlock(texto, acaso, kBytesConvite);
+  OPENSSL_cleanse(acaso, sizeof acaso);
+  for (int i = 0; i < kCaracteres; ++i) {
+    const unsigned char c = texto[i];
+    token[i] = static_cast<char>(c == '+' ? '-' : c == '/' ? '_' : c);
+  }
+  token[kCaracteres] = '\0';
+  OPENSSL_cleanse(texto, sizeof texto);
+
+  const uint32_t agora = relogio();
+  expira(agora);
+  TConvite* lugar = nullptr;
+  for (TConvite& c : gConvites) {
+    if (!c.vivo) {
+      lugar = &c;
+      break;
+    }
+    if (lugar == nullptr || agora - c.criado > agora - lugar->criado) lugar = &c;  // the oldest
+  }
+  std::memcpy(lugar->token, token, kCaracteres);
+  lugar->criado = agora;
+  lugar->vivo = true;
+  return true;
+}
+
+bool usaConvite(const char* token, int n) {
+  if (token == nullptr || n != kCaracteres) return false;
+  expira(relogio());
+  // Every live entry is compared, whichever matches: the time taken depends
+  // on how many are alive, never on the token's bytes.
+  TConvite* achado = nullptr;
+  for (TConvite& c : gConvites)
+    if (c.vivo && CRYPTO_memcmp(c.token, token, kCaracteres) == 0) achado = &c;
+  if (achado == nullptr) return false;
+  achado->vivo = false;
+  OPENSSL_cleanse(achado->token, kCaracteres);
+  return true;
+}
+
+void expiraConvites() { expira(relogio()); }
+
+void esqueceConvites() {
+  OPENSSL_cleanse(gConvites, sizeof gConvites);
+  for (TConvite& c : gConvites) c.vivo = false;
+}
+
+}  // namespace zandor

@@ -1,0 +1,306 @@
+// The web listener, the HTTP requests it reads, and the upgrade to a web user.
+#include "gateway/web.h"
+
+#include <arpa/inet.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <new>
+
+#include "gateway/cliente.h"
+#include "gateway/convite.h"
+#include "gateway/mensagens.h"
+#include "gateway/paginas.h"
+#include "text/brancos.h"
+#include "text/formata.h"
+#include "text/http.h"
+#include "text/numero.h"
+
+namespace zandor {
+
+TConfigWeb configWeb;
+int TPedido::quantos = 0;
+
+namespace {
+
+constexpr int kPortaWebMin = 1024, kPortaWebMax = 65535;
+constexpr int kTamanhoResposta = 400;  // a response head
+constexpr char kGuidWebSocket[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+constexpr int kTamanhoChave = 24;      // 16 bytes in base64
+
+static_assert(kMaxCabecaHttp == kMaxCabecalhoHttp, "the head kept is the head the parser reads");
+
+// Sent at once and closed, when kMaxPedidos are being read already.
+constexpr char kOcupado[] =
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+struct TStatus {
+  int codigo;
+  const char* frase;
+};
+constexpr TStatus kStatus[] = {
+    {200, "OK"},
+    {400, "Bad Request"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {431, "Request Header Fields Too Large"},
+    {503, "Service Unavailable"},
+};
+
+const char* fraseDe(int codigo) {
+  for (const TStatus& s : kStatus)
+    if (s.codigo == codigo) return s.frase;
+  return "Error";
+}
+
+bool chaveValida(TTrecho chave) {
+  if (chave.n != kTamanhoChave) return false;
+  for (int i = 0; i < kTamanhoChave - 2; ++i) {
+    const char c = chave.p[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/'))
+      return false;
+  }
+  return chave.p[kTamanhoChave - 2] == '=' && chave.p[kTamanhoChave - 1] == '=';
+}
+
+}  // namespace
+
+// ---- configuration ---------------------------------------------------------
+
+bool leLinhaWeb(const char* valor, TConfigWeb* cfg) {
+  char copiaValor[kTamanhoUrlWeb + 2 * kTamanhoEnderecoWeb];
+  if (std::strlen(valor) >= sizeof copiaValor) return false;
+  copia(copiaValor, valor);
+  char* palavras[4] = {};
+  int n = 0;
+  for (char* p = pulaBrancos(copiaValor); *p != '\0'; p = pulaBrancos(p)) {
+    if (n == 4) return false;
+    palavras[n++] = p;
+    while (*p != '\0' && *p != ' ') ++p;
+    if (*p == ' ') *p++ = '\0';
+  }
+  if (n < 2 || n > 3) return false;
+  in_addr endereco{};
+  if (inet_pton(AF_INET, palavras[0], &endereco) != 1) return false;
+  for (const char* p = palavras[1]; *p != '\0'; ++p)
+    if (*p < '0' || *p > '9') return false;
+  const int porta = converteNumero(palavras[1]);
+  if (porta < kPortaWebMin || porta > kPortaWebMax) return false;
+  TConfigWeb lida;
+  if (n == 3) {
+    const char* url = palavras[2];
+    if (std::strncmp(url, "http://", 7) != 0 && std::strncmp(url, "https://", 8) != 0) return false;
+    if (std::strlen(url) >= sizeof lida.url) return false;
+    copia(lida.url, url);
+  }
+  lida.ligado = true;
+  lida.endereco = endereco.s_addr;
+  lida.porta = static_cast<uint16_t>(porta);
+  *cfg = lida;
+  return true;
+}
+
+const char* abreWeb() {
+  TEscutaWeb* escuta = new (std::nothrow) TEscutaWeb;
+  if (escuta == nullptr) return msg::kAlocando;
+  uint16_t porta = configWeb.porta;
+  const char* erro = escuta->cAbre(&porta, configWeb.endereco);
+  if (erro != nullptr) delete escuta;
+  return erro;
+}
+
+// ---- the listener ----------------------------------------------------------
+
+void TEscutaWeb::cConecta(int aceito, const sockaddr_in* par) {
+  if (TPedido::quantos >= kMaxPedidos) {
+    send(aceito, kOcupado, sizeof kOcupado - 1, MSG_NOSIGNAL);
+    close(aceito);
+    return;
+  }
+  TPedido* p = new (std::nothrow) TPedido(par->sin_addr.s_addr);
+  if (p == nullptr) {
+    close(aceito);
+    return;
+  }
+  p->soqueteSaida = p->soqueteEntrada = aceito;
+  semAtraso(aceito);
+  p->cArma(kTicksCabeca);
+}
+
+// ---- a request -------------------------------------------------------------
+
+TPedido::TPedido(uint32_t par) : peer(par) { ++quantos; }
+TPedido::~TPedido() { --quantos; }
+
+void TPedido::cExpira() { delete this; }
+
+void TPedido::cEvento(const char* dados, int32_t n) {
+  if (dados == nullptr) {
+    if (n == 0) {
+      delete this;
+    } else if (respondendo && falta > 0) {
+      alimenta();
+    }
+    return;
+  }
+  if (respondendo) return;
+  // The head is kept whole up to its bound; bytes after its end (a client
+  // that speaks first after an upgrade) are handed to the user.
+  const int32_t antes = lido;
+  const int32_t cabe = kMaxCabecaHttp - lido;
+  const int32_t toma = n < cabe ? n : cabe;
+  std::memcpy(cabeca + lido, dados, static_cast<size_t>(toma));
+  lido += toma;
+  TPedidoHttp pedido;
+  switch (analisaPedidoHttp(cabeca, lido, &pedido)) {
+    case kHttpIncompleto:
+      return;
+    case kHttpGrande:
+      responde(431, nullptr, nullptr, 0, false);
+      return;
+    case kHttpMalformado:
+      responde(400, nullptr, nullptr, 0, false);
+      return;
+    default:
+      break;
+  }
+  // What of this delivery lies past the head.
+  const int32_t usados = pedido.tamanho - antes;
+  trata(pedido, dados + usados, n - usados);
+}
+
+void TPedido::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
+  const bool cabecaSo = req.metodo == kMetodoHead;
+  if (!cabecaSo && req.metodo != kMetodoGet) {
+    responde(405, "Allow: GET, HEAD\r\n", nullptr, 0, false);
+    return;
+  }
+  // The path as a text: the head's copy is ours to cut.
+  char caminho[kMaxCabecaHttp + 1];
+  std::memcpy(caminho, req.caminho.p, static_cast<size_t>(req.caminho.n));
+  caminho[req.caminho.n] = '\0';
+  if (std::strcmp(caminho, "/ws") == 0) {
+    if (cabecaSo || !temToken(req.upgrade, "websocket") || !temToken(req.connection, "upgrade") ||
+        !chaveValida(req.chaveWs) || !trechoIgual(req.versaoWs, "13")) {
+      responde(400, "Sec-WebSocket-Version: 13\r\n", nullptr, 0, false);
+      return;
+    }
+    // A full house is told so before an invite is spent on it.
+    if (casaCheia()) {
+      responde(503, nullptr, nullptr, 0, false);
+      return;
+    }
+    const bool local = peer == htonl(INADDR_LOOPBACK) && !req.encaminhado;
+    if (!local) {
+      const TTrecho convite = parametroConsulta(req.consulta, "convite");
+      if (!convite.existe() || !usaConvite(convite.p, convite.n)) {
+        responde(403, nullptr, nullptr, 0, false);
+        return;
+      }
+    }
+    char chave[kTamanhoChave + 1];
+    std::memcpy(chave, req.chaveWs.p, kTamanhoChave);
+    chave[kTamanhoChave] = '\0';
+    promove(chave, sobra, nSobra);
+    return;
+  }
+  const TPagina* pagina = procuraPagina(caminho);
+  if (pagina == nullptr) {
+    responde(404, nullptr, nullptr, 0, cabecaSo);
+    return;
+  }
+  char tipo[kTamanhoResposta];
+  formata(tipo, sizeof tipo, "Content-Type: %s\r\nCache-Control: no-cache\r\n", pagina->tipo);
+  responde(200, tipo, pagina->bytes, pagina->tamanho, cabecaSo);
+}
+
+void TPedido::responde(int codigo, const char* extras, const unsigned char* bytes, int32_t tamanho, bool cabecaSo) {
+  respondendo = true;
+  static constexpr unsigned char kSemCorpo[] = "";
+  const char* tipo = "";
+  if (bytes == nullptr) {
+    // An error's body is its status line's words, as plain text.
+    bytes = reinterpret_cast<const unsigned char*>(fraseDe(codigo));
+    tamanho = static_cast<int32_t>(std::strlen(fraseDe(codigo)));
+    tipo = "Content-Type: text/plain; charset=utf-8\r\n";
+  }
+  char resposta[kTamanhoResposta];
+  const int n = static_cast<int>(formata(resposta, sizeof resposta,
+                                         "HTTP/1.1 %d %s\r\n%s%sContent-Length: %d\r\n"
+                                         "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
+                                         codigo, fraseDe(codigo), tipo, extras != nullptr ? extras : "",
+                                         static_cast<int>(tamanho)) -
+                                 resposta);
+  cEnvia(resposta, n);
+  corpo = cabecaSo ? kSemCorpo : bytes;
+  falta = cabecaSo ? 0 : tamanho;
+  cArma(kTicksResposta);
+  alimenta();
+}
+
+// Puts as much of the body in the ring as it takes and flushes; the drain
+// event calls again. Once all is out the sending side is shut and what the
+// client still sends is read and dropped until it closes (or 2 s pass):
+// closing with unread input would reset the connection, and a client may
+// then lose the answer, the 431 above all, that it has not read yet.
+void TPedido::alimenta() {
+  for (;;) {
+    while (falta > 0 && cLivre() > 1) {
+      const int32_t pedaco = falta < cLivre() - 1 ? falta : cLivre() - 1;
+      if (!cEnvia(corpo, pedaco)) break;
+      corpo += pedaco;
+      falta -= pedaco;
+    }
+    if (!cDescarrega()) {
+      if (fechar || soqueteSaida < 0) {
+        delete this;
+        return;
+      }
+      cArma(kTicksResposta);
+      return;
+    }
+    if (falta == 0) {
+      shutdown(soqueteSaida, SHUT_WR);
+      cArma(kTicksFechando);
+      return;
+    }
+  }
+}
+
+void TPedido::promove(const char* chave, const char* sobra, int32_t nSobra) {
+  TCliente* c = new (std::nothrow) TCliente;
+  if (c == nullptr || !c->cIniciaWeb()) {
+    delete c;
+    delete this;
+    return;
+  }
+  char aceite[29];
+  aceiteWebSocket(chave, aceite);
+  char resposta[kTamanhoResposta];
+  const int n = static_cast<int>(formata(resposta, sizeof resposta,
+                                         "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                                         "Connection: Upgrade\r\nSec-WebSocket-Accept: %s\r\n\r\n",
+                                         aceite) -
+                                 resposta);
+  // The socket changes hands: this object must not close it.
+  c->soqueteSaida = c->soqueteEntrada = soqueteSaida;
+  soqueteSaida = soqueteEntrada = -1;
+  delete this;
+  c->cEnvia(resposta, n);
+  c->cComecaWeb();
+  if (nSobra > 0) c->cEvento(sobra, nSobra);
+}
+
+void aceiteWebSocket(const char* chave, char (&aceite)[29]) {
+  char juntos[kTamanhoChave + sizeof kGuidWebSocket];
+  formata(juntos, sizeof juntos, "%s%s", chave, kGuidWebSocket);
+  unsigned char resumo[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(juntos), std::strlen(juntos), resumo);
+  EVP_EncodeBlock(reinterpret_cast<unsigned char*>(aceite), resumo, SHA_DIGEST_LENGTH);
+}
+
+}  // namespace zandor

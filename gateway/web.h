@@ -1,0 +1,99 @@
+// The browser's way in: the web listener of the `web = ADDRESS PORT [URL]`
+// line, the short HTTP exchange that serves the page built into the program,
+// and the upgrade that turns a request for /ws into a web user (a TCliente
+// whose protocol is kProtocoloWeb; its frames are sessaoweb.cpp's).
+//
+// A connection on the web listener is a TPedido until its request head is
+// read: at most kMaxPedidos of them at once, each given 10 s for its head,
+// so that a crowd of idle half-open requests can neither starve the users
+// nor fill the loop's socket sets. The page's bytes are sent in pieces as the
+// ring drains; once they are out the sending side is shut, and the
+// connection closes when the client closes its own (2 s at most).
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+
+#include "framework/comunica.h"
+#include "framework/escuta.h"
+#include "framework/tempo.h"
+
+namespace zandor {
+
+class TCliente;
+
+// WebSocket opcodes and close codes (RFC 6455), as this gateway uses them.
+inline constexpr uint8_t kOpcodeContinua = 0, kOpcodeTexto = 1, kOpcodeBinario = 2;
+inline constexpr uint8_t kOpcodeFecha = 8, kOpcodePing = 9, kOpcodePong = 10;
+inline constexpr uint16_t kFechoNormal = 1000, kFechoSaindo = 1001, kFechoProtocolo = 1002;
+inline constexpr uint16_t kFechoTipo = 1003, kFechoDados = 1007, kFechoGrande = 1009;
+
+inline constexpr int kMaxMensagemWeb = 16 * 1024;  // a longer message is refused, 1009
+inline constexpr int kTicksPulso = 150;            // 30 s: an idle web user is pinged...
+inline constexpr int kPulsosSilencio = 4;          // ...and dropped at the 4th silent one: past 2 min
+
+inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
+inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
+inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
+inline constexpr int kTicksFechando = 10;     // 2 s for the client to close after the answer
+inline constexpr int kMaxPedidos = 6;         // HTTP connections read at once
+inline constexpr int kTamanhoUrlWeb = 256;
+inline constexpr int kTamanhoEnderecoWeb = 16;  // dotted IPv4 and a terminator
+
+// The web line as read at start-up; `ligado` only when there is one.
+struct TConfigWeb {
+  bool ligado = false;
+  uint32_t endereco = 0;  // network byte order
+  uint16_t porta = 0;
+  char url[kTamanhoUrlWeb] = {};  // empty: links name the address reached
+};
+
+extern TConfigWeb configWeb;
+
+// Reads the value of a `web` line ("ADDRESS PORT [URL]") into `cfg`: false
+// for anything else (a bad address, a port outside 1024..65535, a URL that
+// is not http:// or https://, a fourth word).
+bool leLinhaWeb(const char* valor, TConfigWeb* cfg);
+
+// Opens the web listener of configWeb: null on success, else the system's
+// reason as the main listener reports it.
+const char* abreWeb();
+
+class TEscutaWeb : public TEscuta {
+ public:
+  void cConecta(int aceito, const sockaddr_in* par) override;
+};
+
+// One HTTP connection until its head is read and answered.
+class TPedido : public TComunica, public TTempo {
+ public:
+  explicit TPedido(uint32_t par);
+  ~TPedido() override;
+
+  void cEvento(const char* dados, int32_t n) override;
+  void cExpira() override;
+
+  static int quantos;  // pedidos alive
+
+ private:
+  void trata(const struct TPedidoHttp& req, const char* sobra, int32_t nSobra);
+  void responde(int codigo, const char* extras, const unsigned char* corpo, int32_t tamanhoCorpo, bool cabecaSo);
+  void promove(const char* chave, const char* sobra, int32_t nSobra);
+  void alimenta();
+
+  uint32_t peer;                 // network byte order
+  int32_t lido = 0;              // head bytes kept
+  bool respondendo = false;      // input is ignored from then on
+  const unsigned char* corpo = nullptr;  // what is still to go out
+  int32_t falta = 0;
+  char cabeca[kMaxCabecaHttp + 1];
+};
+
+// A web user's frame state, made with its upgrade and gone with it.
+struct TEstadoWeb;
+
+// The Sec-WebSocket-Accept value of `chave` (28 characters and a terminator).
+void aceiteWebSocket(const char* chave, char (&aceite)[29]);
+
+}  // namespace zandor

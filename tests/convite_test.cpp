@@ -1,0 +1,147 @@
+// Invites: the token's form and freshness, one use each, the 15 minutes
+// through the clock seam (and across its wrap), near misses, a full table,
+// and a random source that fails.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "framework/relogio.h"
+#include "gateway/convite.h"
+
+namespace zandor {
+namespace {
+
+uint32_t msFalso = 0;
+uint32_t relogioFalso() { return msFalso; }
+bool acasoQuebrado(unsigned char*, int) { return false; }
+
+class Convite : public testing::Test {
+ protected:
+  void SetUp() override {
+    relogioAntes_ = relogio;
+    relogio = relogioFalso;
+    msFalso = 1000;
+    esqueceConvites();
+  }
+  void TearDown() override {
+    relogio = relogioAntes_;
+    fonteAcaso = acasoSistema;
+    esqueceConvites();
+  }
+
+  static std::string cria() {
+    char token[kTamanhoConvite];
+    std::memset(token, '#', sizeof token);
+    EXPECT_TRUE(criaConvite(token));
+    EXPECT_EQ(token[kTamanhoConvite - 1], '\0');
+    return token;
+  }
+  static bool usa(const std::string& token) { return usaConvite(token.data(), static_cast<int>(token.size())); }
+
+ private:
+  FonteRelogio relogioAntes_ = nullptr;
+};
+
+constexpr char kAlfabeto[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+TEST_F(Convite, TokensAreFreshBase64urlOf128Bits) {
+  std::set<std::string> vistos;
+  std::set<char> caracteres;
+  for (int i = 0; i < 5000; ++i) {
+    const std::string t = cria();
+    ASSERT_EQ(t.size(), 22u) << t;
+    for (char c : t) ASSERT_NE(std::strchr(kAlfabeto, c), nullptr) << t;
+    // 22 characters carry 132 bits: the last one holds 2 random bits and 4 zeros.
+    ASSERT_NE(std::strchr("AQgw", t[21]), nullptr) << t;
+    caracteres.insert(t.begin(), t.end() - 1);
+    ASSERT_TRUE(vistos.insert(t).second) << "repeated " << t;
+  }
+  EXPECT_EQ(caracteres.size(), 64u) << "every character of the alphabet turns up";
+}
+
+TEST_F(Convite, IsUsedOnceAndAFailedGuessCostsNothing) {
+  const std::string t = cria();
+  const std::string outro = cria();
+  std::string ultimo = t;
+  ultimo[21] = ultimo[21] == 'A' ? 'Q' : 'A';
+  std::string primeiro = t;
+  primeiro[0] = primeiro[0] == 'x' ? 'y' : 'x';
+  for (const std::string& errado : {ultimo, primeiro, t.substr(0, 21), t + "A", std::string(), std::string(22, 'A')})
+    EXPECT_FALSE(usa(errado)) << errado;
+  EXPECT_FALSE(usaConvite(nullptr, 22));
+  EXPECT_FALSE(usaConvite(t.c_str(), 23)) << "the terminator counted in";
+
+  EXPECT_TRUE(usa(t));
+  EXPECT_FALSE(usa(t)) << "used twice";
+  EXPECT_TRUE(usa(outro)) << "the other one is still there";
+}
+
+TEST_F(Convite, LastsJustUnderFifteenMinutes) {
+  const std::string cedo = cria();
+  const std::string tarde = cria();
+  msFalso += kMsValidadeConvite - 1;
+  EXPECT_TRUE(usa(cedo));
+  msFalso += 1;
+  EXPECT_FALSE(usa(tarde));
+  msFalso += 1000;
+  EXPECT_FALSE(usa(tarde));
+
+  // The clock's 32 bits wrap between the invite and its use.
+  msFalso = 0xFFFFFF00u;
+  const std::string atravessa = cria();
+  msFalso = 0x100u;
+  EXPECT_TRUE(usa(atravessa));
+}
+
+// An invite that nobody asked about for 49.7 days would look fresh again
+// once the clock came round; the sweep forgets it while it still reads as
+// expired.
+TEST_F(Convite, SweepForgetsExpiredBeforeTheClockComesRound) {
+  const uint32_t inicio = msFalso;
+  const std::string esquecido = cria();
+  msFalso = inicio + kMsValidadeConvite;
+  expiraConvites();
+  msFalso = inicio + 60000;  // 2^32 + 60000 ms after it was made, as the clock reads it
+  EXPECT_FALSE(usa(esquecido));
+}
+
+TEST_F(Convite, FullTableForgetsTheOldest) {
+  std::string tokens[kMaxConvites + 1];
+  for (int i = 0; i <= kMaxConvites; ++i) {
+    tokens[i] = cria();
+    msFalso += 1000;
+  }
+  EXPECT_FALSE(usa(tokens[0]));
+  for (int i = kMaxConvites; i >= 1; --i) EXPECT_TRUE(usa(tokens[i])) << i;
+
+  // With one expired entry there is room: no live invite is forgotten.
+  esqueceConvites();
+  const std::string velho = cria();
+  msFalso += 10 * 60 * 1000;
+  for (int i = 1; i < kMaxConvites; ++i) tokens[i] = cria();
+  msFalso += 6 * 60 * 1000;
+  const std::string novo = cria();
+  for (int i = 1; i < kMaxConvites; ++i) EXPECT_TRUE(usa(tokens[i])) << i;
+  EXPECT_TRUE(usa(novo));
+  EXPECT_FALSE(usa(velho));
+}
+
+TEST_F(Convite, FailingRandomSourceMakesNoInvite) {
+  fonteAcaso = acasoQuebrado;
+  char token[kTamanhoConvite];
+  std::memset(token, '#', sizeof token);
+  EXPECT_FALSE(criaConvite(token));
+  EXPECT_EQ(token[0], '\0');
+  fonteAcaso = acasoSistema;
+
+  unsigned char bytes[64] = {};
+  ASSERT_TRUE(acasoSistema(bytes, sizeof bytes));
+  int zeros = 0;
+  for (unsigned char b : bytes) zeros += b == 0;
+  EXPECT_LT(zeros, 16);
+}
+
+}  // namespace
+}  // namespace zandor

@@ -1,0 +1,502 @@
+// The page in a real browser: Debian's chromium, headless, driven through
+// playwright-core, against the built gateway (its web listener on a free
+// loopback port) and a fake MUD, a node TCP server the test scripts. A raw
+// TCP client plays a telnet user beside the browser.
+//
+//   node navegador.js PATH_TO_ZANDOR
+//
+// Exits 0 when every check passes, 1 on the first failure, 77 (CTest's skip)
+// when chromium or playwright-core is missing. ZANDOR_CAPTURAS=DIR saves
+// screenshots of the page (desktop and phone sizes) there, to be looked at;
+// ZANDOR_CHROMIUM names another chromium than /usr/bin/chromium.
+"use strict";
+
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const net = require("node:net");
+const os = require("node:os");
+const path = require("node:path");
+const { spawn } = require("node:child_process");
+
+const kPula = 77;
+const kChromium = process.env.ZANDOR_CHROMIUM || "/usr/bin/chromium";
+const kPrazo = 5000;        // ms a check waits for what it expects
+const kPrazoVolta = 15000;  // reconnecting: the page waits 1 s, then 2 s, ...
+const kLocal = "127.0.0.1";
+
+function pula(motivo) {
+  console.log(`SKIP: ${motivo}`);
+  process.exit(kPula);
+}
+
+let chromium;
+try {
+  ({ chromium } = require("playwright-core"));
+} catch {
+  pula("playwright-core is not installed (npm ci in tests/navegador)");
+}
+if (!fs.existsSync(kChromium)) pula(`${kChromium} is not installed`);
+const binario = process.argv[2];
+if (!binario || !fs.existsSync(binario)) {
+  console.error("usage: node navegador.js PATH_TO_ZANDOR");
+  process.exit(1);
+}
+
+const espera = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function ate(condicao, oque, prazo = kPrazo) {
+  for (const fim = Date.now() + prazo; ; await espera(20)) {
+    if (await condicao()) return;
+    if (Date.now() > fim) throw new Error(`timed out waiting for ${oque}`);
+  }
+}
+
+function portaLivre() {
+  return new Promise((ok, falha) => {
+    const s = net.createServer().once("error", falha);
+    s.listen(0, kLocal, () => {
+      const { port } = s.address();
+      s.close(() => ok(port));
+    });
+  });
+}
+
+// A TCP peer whose received bytes accumulate in `recebido`.
+function acumula(socket) {
+  const p = { socket, recebido: "" };
+  socket.setEncoding("latin1");
+  socket.on("data", (d) => { p.recebido += d; });
+  socket.on("error", () => {});
+  p.ate = (texto, prazo) => ate(() => p.recebido.includes(texto), JSON.stringify(texto), prazo);
+  p.envia = (bytes) => socket.write(Buffer.from(bytes, "latin1"));
+  return p;
+}
+
+// The fake MUD: one listening socket; the gateway's link is `mud.lado`.
+async function mudFalso() {
+  const mud = { lado: null };
+  mud.servidor = net.createServer((s) => { mud.lado = acumula(s); });
+  await new Promise((ok) => mud.servidor.listen(0, kLocal, ok));
+  mud.porta = mud.servidor.address().port;
+  return mud;
+}
+
+// The gateway in its own folder; started again on the same ports.
+class Gateway {
+  constructor(pasta, porta, portaWeb, portaMud) {
+    this.pasta = pasta;
+    fs.writeFileSync(path.join(pasta, "zandor.cfg"),
+      `${porta}\nweb = ${kLocal} ${portaWeb}\nfalso = ${kLocal} ${portaMud}\n`);
+    this.proc = null;
+  }
+
+  async inicia() {
+    const log = path.join(this.pasta, "zandor.log");
+    fs.rmSync(log, { force: true });
+    // Started by its absolute path: the program names its files after the
+    // last component, "zandor".
+    const p = spawn(path.resolve(binario), [], { cwd: this.pasta, stdio: ["ignore", "pipe", "pipe"] });
+    let saida = "";
+    p.stdout.on("data", (d) => { saida += d; });
+    p.stderr.on("data", (d) => { saida += d; });
+    p.saiu = new Promise((ok) => p.once("exit", ok));
+    this.proc = p;
+    await ate(() => {
+      if (p.exitCode !== null) throw new Error(`the gateway exited at start-up: ${saida}`);
+      return fs.existsSync(log) && fs.readFileSync(log, "latin1") === "Feito...\n";
+    }, "the gateway's start");
+  }
+
+  // SIGTERM, as a service manager stops it; SIGKILL only if it lingers.
+  async para() {
+    const p = this.proc;
+    if (!p) return;
+    this.proc = null;
+    if (p.exitCode === null && p.signalCode === null) {
+      p.kill("SIGTERM");
+      const parou = await Promise.race([p.saiu.then(() => true), espera(kPrazo).then(() => false)]);
+      if (!parou) {
+        p.kill("SIGKILL");
+        await p.saiu;
+      }
+    }
+  }
+}
+
+// ---- the page's parts, read inside the browser -----------------------------
+
+const textoSaida = (pg) => pg.$eval("#saida", (e) => e.textContent);
+// The pane holds blocks of lines: #saida > div > div is a line.
+const kLinha = "#saida > div > div";
+const ultimaLinha = (pg) => pg.$$eval(kLinha, (l) => l.at(-1)?.textContent ?? "");
+const vezes = (texto, parte) => texto.split(parte).length - 1;
+const estadoDe = (pg) => pg.$eval("#estado", (e) => e.dataset.estado);
+
+async function mostra(pg, texto, n = 1, prazo = kPrazo) {
+  await ate(async () => vezes(await textoSaida(pg), texto) >= n, `${JSON.stringify(texto)} (x${n}) on the page`, prazo);
+}
+
+// The computed style of the innermost element holding `texto` in the pane.
+function estiloDe(pg, texto) {
+  return pg.$eval("#saida", (saida, t) => {
+    const spans = [...saida.querySelectorAll("span")].filter((s) => s.textContent === t);
+    if (spans.length !== 1) return null;
+    const c = getComputedStyle(spans[0]);
+    return { cor: c.color, fundo: c.backgroundColor, peso: c.fontWeight, linha: c.textDecorationLine };
+  }, texto);
+}
+
+async function digita(pg, texto) {
+  await pg.keyboard.type(texto);
+  await pg.keyboard.press("Enter");
+}
+
+async function captura(pg, nome) {
+  const pasta = process.env.ZANDOR_CAPTURAS;
+  if (pasta) await pg.screenshot({ path: path.join(pasta, `${nome}.png`) });
+}
+
+// ---- the checks ---------------------------------------------------------------
+
+async function verifica(ctx, gw, mud, url, porta) {
+  const pg = await ctx.newPage();
+  const erros = [];
+  pg.on("pageerror", (e) => erros.push(e.message));
+  await pg.setViewportSize({ width: 1000, height: 640 });
+
+  // The page, its assets from the gateway, and the first question.
+  const resposta = await pg.goto(url);
+  assert.equal(resposta.status(), 200);
+  assert.match(resposta.headers()["content-type"], /^text\/html; charset=utf-8$/i);
+  assert.equal(await pg.title(), "Zandor");
+  await mostra(pg, "Digite seu apelido");
+  assert.equal(await estadoDe(pg), "conectado");
+  assert.equal(await pg.evaluate(() => document.activeElement.id), "entrada", "the input line has the focus");
+  assert.equal(await pg.$eval("#saida", (e) => `${e.getAttribute("role")} ${e.getAttribute("aria-live")}`), "log polite");
+
+  // A nickname, remembered for the next visit.
+  await digita(pg, "Ana");
+  await mostra(pg, "//Ana chegou");
+  assert.equal(await pg.evaluate(() => localStorage.getItem("zandor.apelido")), "Ana");
+
+  // The MUD: colours as the MUD sent them, markup shown as text.
+  await digita(pg, "/mud falso");
+  await ate(() => mud.lado !== null, "the gateway's link to the fake MUD");
+  await mostra(pg, "/Conectado");
+  mud.lado.envia("\x1b[31mUm goblin\x1b[0m rosna.\r\n" +
+    "\x1b[1;38;5;208mtocha\x1b[0m \x1b[4;44mlago\x1b[0m \x1b[1;32mgrama\x1b[0m <b>negrito?</b>\r\n");
+  await mostra(pg, "<b>negrito?</b>");
+  assert.deepEqual(await estiloDe(pg, "Um goblin"),
+    { cor: "rgb(224, 85, 97)", fundo: "rgba(0, 0, 0, 0)", peso: "400", linha: "none" });
+  assert.deepEqual(await estiloDe(pg, "tocha"),
+    { cor: "rgb(255, 135, 0)", fundo: "rgba(0, 0, 0, 0)", peso: "700", linha: "none" });
+  assert.deepEqual(await estiloDe(pg, "lago"),
+    { cor: "rgb(212, 212, 212)", fundo: "rgb(31, 79, 176)", peso: "400", linha: "underline" });
+  assert.equal((await estiloDe(pg, "grama")).cor, "rgb(142, 224, 127)", "bold green is bright green");
+  assert.equal(await pg.$$eval("#saida b, #saida script", (l) => l.length), 0, "MUD text never becomes markup");
+  assert.equal(await ultimaLinha(pg), "tocha lago grama <b>negrito?</b>");
+
+  // A prompt shown at the end; a typed line reaches the MUD as typed.
+  mud.lado.envia("<100hp 50mv> ");
+  await ate(async () => (await ultimaLinha(pg)).startsWith("<100hp 50mv> "), "the prompt as the last line");
+  await digita(pg, "olhar");
+  await mud.lado.ate("olhar\r\n");
+  // An empty Enter is an empty line for the MUD.
+  await pg.keyboard.press("Enter");
+  await ate(() => mud.lado.recebido.endsWith("olhar\r\n\r\n"), "the empty line at the MUD");
+
+  // History: Up walks back, Down forward to the line being typed.
+  await pg.keyboard.type("rascu");
+  const valor = () => pg.$eval("#entrada", (e) => e.value);
+  await pg.keyboard.press("ArrowUp");
+  assert.equal(await valor(), "olhar");
+  await pg.keyboard.press("ArrowUp");
+  assert.equal(await valor(), "/mud falso");
+  await pg.keyboard.press("ArrowDown");
+  await pg.keyboard.press("ArrowDown");
+  assert.equal(await valor(), "rascu");
+  await pg.fill("#entrada", "");
+
+  // Scrolled back, the reader stays put and is told of new output.
+  let muitas = "";
+  for (let i = 1; i <= 150; i++) muitas += `linha ${i} da sala comprida\r\n`;
+  mud.lado.envia(muitas);
+  await mostra(pg, "linha 150 da sala comprida");
+  await captura(pg, "desktop");
+  const rolagem = () => pg.$eval("#saida", (e) => ({ topo: e.scrollTop, falta: e.scrollHeight - e.scrollTop - e.clientHeight }));
+  await ate(async () => (await rolagem()).falta < 4, "the pane following new output");
+  await pg.$eval("#saida", (e) => { e.scrollTop = 200; });
+  await ate(async () => (await rolagem()).topo === 200, "the pane scrolled back");
+  await espera(100);  // the scroll event
+  mud.lado.envia("um grito ao longe\r\n");
+  await mostra(pg, "um grito ao longe");
+  await pg.waitForSelector("#novas", { state: "visible", timeout: kPrazo });
+  assert.equal((await rolagem()).topo, 200, "new output does not move a reader who scrolled back");
+  await pg.click("#novas");
+  await ate(async () => (await rolagem()).falta < 4, "the pane back at the end");
+  assert.equal(await pg.isVisible("#novas"), false);
+  assert.equal(await pg.evaluate(() => document.activeElement.id), "entrada");
+
+  // A telnet user's chat.
+  const telnet = await entraTelnet(porta, "Bia");
+  await mostra(pg, "//Bia chegou");
+  telnet.envia("/ oi\r\n");
+  await mostra(pg, "/Bia. oi");
+  telnet.socket.destroy();
+
+  // A phone: the input line on screen, nothing wider than the window.
+  await pg.setViewportSize({ width: 390, height: 700 });
+  await ate(async () => (await rolagem()).falta < 4, "the pane following after the resize");
+  const fone = await pg.evaluate(() => {
+    const r = document.getElementById("entrada").getBoundingClientRect();
+    return { largura: document.documentElement.scrollWidth, baseEntrada: r.bottom, altura: innerHeight };
+  });
+  assert.ok(fone.largura <= 390, `the page is ${fone.largura}px wide on a 390px phone`);
+  assert.ok(fone.baseEntrada <= fone.altura, "the input line is inside the phone's window");
+  await captura(pg, "telefone");
+  await pg.setViewportSize({ width: 1000, height: 640 });
+
+  // The gateway ends and comes back: the page says so, reconnects, and
+  // answers the nickname question with the same nickname.
+  await gw.para();
+  await mostra(pg, "O Zandor encerrou a conexão.");
+  await ate(async () => (await estadoDe(pg)) === "desconectado", "the state shown as disconnected");
+  assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em \d+ s/);
+  await gw.inicia();
+  await mostra(pg, "//Ana chegou", 2, kPrazoVolta);
+  assert.equal(await estadoDe(pg), "conectado");
+
+  // The player's own /sair: no reconnecting until the player asks, and
+  // then under the same nickname.
+  await digita(pg, "/sair");
+  await mostra(pg, "Você saiu do Zandor.");
+  assert.equal(await estadoDe(pg), "desconectado");
+  await espera(1500);
+  assert.equal(await estadoDe(pg), "desconectado", "no reconnecting after /sair");
+  assert.equal(await pg.$eval("#agora", (e) => e.textContent), "Entrar de novo");
+  await pg.click("#agora");
+  await mostra(pg, "//Ana chegou", 3);
+  assert.deepEqual(erros, [], "no script errors");
+  await pg.close();
+
+  // A new visit: the remembered nickname offered, filled in and as a button.
+  const outra = await ctx.newPage();
+  outra.on("pageerror", (e) => erros.push(e.message));
+  await outra.goto(url);
+  await mostra(outra, "Digite seu apelido");
+  await outra.waitForSelector("#apelido", { state: "visible", timeout: kPrazo });
+  assert.equal(await outra.$eval("#apelido", (e) => e.textContent), "Entrar como Ana");
+  assert.equal(await outra.$eval("#entrada", (e) => e.value), "Ana");
+  await outra.click("#apelido");
+  await mostra(outra, "//Ana chegou");
+  assert.equal(await outra.isVisible("#apelido"), false);
+  assert.equal(await outra.evaluate(() => document.activeElement.id), "entrada");
+  assert.deepEqual(erros, [], "no script errors");
+  await outra.close();
+}
+
+// A browser that counts as remote (a proxy's header on its requests) gets
+// in with an invite, once; without one it is told it was refused.
+async function verificaConvite(ctx, porta) {
+  const telnet = await entraTelnet(porta, "Caio");
+  telnet.envia("/convite\r\n");
+  await telnet.ate("/Convite: ");
+  await telnet.ate("\r\n");
+  const link = /\/Convite: (\S+)\r\n/.exec(telnet.recebido)[1];
+  assert.match(link, /^http:\/\/127\.0\.0\.1:\d+\/#[A-Za-z0-9_-]{22,}$/);
+
+  const remota = async () => {
+    const pg = await ctx.newPage();
+    await pg.setExtraHTTPHeaders({ "X-Forwarded-For": "192.0.2.7" });
+    return pg;
+  };
+  const convidada = await remota();
+  await convidada.goto(link);
+  await mostra(convidada, "Digite seu apelido");
+  assert.equal(await convidada.evaluate(() => location.hash), "", "the token left the address bar");
+  await digita(convidada, "Dora");
+  await telnet.ate("//Dora chegou");
+
+  // The same link again: used up.
+  const segunda = await remota();
+  await segunda.goto(link);
+  await mostra(segunda, "Acesso recusado");
+  assert.equal(await estadoDe(segunda), "desconectado");
+  assert.match(await segunda.$eval("#estado", (e) => e.textContent), /nova tentativa em (29|30) s/);
+  await segunda.close();
+  // No invite at all.
+  const sem = await remota();
+  await sem.goto(link.split("#")[0]);
+  await mostra(sem, "Acesso recusado");
+  await sem.close();
+  await convidada.close();
+  telnet.socket.destroy();
+}
+
+// A telnet user with a nickname, as a raw TCP client.
+async function entraTelnet(porta, apelido) {
+  const telnet = acumula(net.connect(porta, kLocal));
+  await telnet.ate("+OK Para telnet pressione ENTER\r\n");
+  telnet.envia("\r\n");
+  await telnet.ate("Digite seu apelido");
+  telnet.envia(`${apelido}\r\n`);
+  await telnet.ate(`//${apelido} chegou`);
+  return telnet;
+}
+
+// The page alone, its WebSocket replaced by a stand-in the test feeds, for
+// what the gateway cannot be made to do at will: a stream cut inside escape
+// sequences, a flood past the pane's cap, protocol faults, a refusal.
+function trocaWebSocket() {
+  window.__soquetes = [];
+  window.__recusa = false;
+  class Falso {
+    constructor(url) {
+      this.url = String(url);
+      this.readyState = 0;
+      this.enviados = [];
+      __soquetes.push(this);
+      setTimeout(() => {
+        if (__recusa) return this.fecha(1006);
+        this.readyState = 1;
+        this.onopen?.({});
+      }, 0);
+    }
+    send(t) { this.enviados.push(t); }
+    close() { this.fecha(1000); }
+    recebe(t) { this.onmessage?.({ data: t }); }
+    fecha(code) {
+      this.readyState = 3;
+      this.onclose?.({ code });
+    }
+  }
+  Falso.OPEN = 1;
+  window.WebSocket = Falso;
+}
+
+async function verificaSozinha(ctx, url) {
+  const pg = await ctx.newPage();
+  const erros = [];
+  pg.on("pageerror", (e) => erros.push(e.message));
+  await pg.addInitScript(trocaWebSocket);
+  const ultimo = () => "__soquetes[__soquetes.length - 1]";
+  const recebe = (...pedacos) => pg.evaluate(([l, p]) => { for (const t of p) eval(l).recebe(t); }, [ultimo(), pedacos]);
+  const linhas = () => pg.$$eval(kLinha, (l) => l.map((d) => d.textContent));
+
+  // An invite in the fragment goes to the upgrade and leaves the address bar.
+  await pg.goto(`${url}#AbC_12-xyz`);
+  await ate(() => pg.evaluate(() => __soquetes.length === 1 && __soquetes[0].readyState === 1), "the stand-in open");
+  assert.equal(await pg.evaluate(() => __soquetes[0].url), `${url.replace("http:", "ws:")}ws?convite=AbC_12-xyz`);
+  assert.equal(await pg.evaluate(() => location.href), url, "the invite left the address bar");
+
+  // Sequences cut between messages; sequences that are not colours ignored.
+  await recebe("\x1b[3", "1mver", "melho\x1b", "[0m fim\r", "\n",
+    "\x1b]0;titulo\x07a\x1b[2Jb\x1b(Bc\x1b[?25l\x07d\x1b[1;4", "2m e\x1b[mf\r\n");
+  assert.deepEqual((await linhas()).slice(-2), ["vermelho fim", "abcd ef"]);
+  assert.equal(await pg.$$eval("#saida span.c1", (l) => l.map((s) => s.textContent).join("")), "vermelho");
+  assert.deepEqual(await estiloDe(pg, " e"), { cor: "rgb(212, 212, 212)", fundo: "rgb(46, 125, 50)", peso: "700", linha: "none" });
+
+  // A flood: the pane keeps the newest 5000 lines, give or take the one
+  // block of 100 it drops at a time.
+  const mantidas = (n) => n >= 5000 && n < 5100;
+  await recebe(Array.from({ length: 6000 }, (_, i) => `l${i + 1}\r\n`).join(""));
+  await ate(async () => mantidas((await linhas()).length), "the pane cut to 5000 lines");
+  const l = await linhas();
+  assert.deepEqual([l[0], l.at(-1)], [`l${6000 - l.length + 1}`, "l6000"]);
+  // Scrolled back, the reader keeps the line they read while the oldest go.
+  const noTopo = () => pg.$eval("#saida", (e) => {
+    const r = e.getBoundingClientRect();
+    return document.elementFromPoint(r.left + 12, r.top + 12).closest("#saida > div > div").textContent;
+  });
+  await pg.$eval("#saida", (e) => { e.scrollTop = e.scrollHeight / 2; });
+  await espera(100);  // the scroll event
+  const lida = await noTopo();
+  await recebe(Array.from({ length: 300 }, (_, i) => `m${i + 1}\r\n`).join(""));
+  await pg.waitForSelector("#novas", { state: "visible", timeout: kPrazo });
+  const m = await linhas();
+  assert.ok(mantidas(m.length), `${m.length} lines kept`);
+  assert.deepEqual([m[0], m.at(-1)], [`l${6000 - (m.length - 300) + 1}`, "m300"]);
+  assert.equal(await noTopo(), lida, "the reader's line stays in place");
+  await pg.click("#novas");
+
+  // The player's line is echoed after the prompt it answers.
+  await recebe("<100hp> ");
+  await pg.focus("#entrada");
+  await digita(pg, "norte");
+  assert.equal((await linhas()).pop(), "<100hp> norte");
+
+  // A password prompt hides the typing and keeps it out of the history.
+  await recebe("Senha: ");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "password");
+  await digita(pg, "segredo");
+  assert.deepEqual(await pg.evaluate(() => __soquetes[0].enviados), ["norte", "segredo"]);
+  assert.equal((await linhas()).pop(), "Senha: ", "the password is not echoed");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "text");
+  await pg.keyboard.press("ArrowUp");
+  assert.equal(await pg.$eval("#entrada", (e) => e.value), "norte");
+  await pg.fill("#entrada", "");
+  // ... also when the prompt came as a whole line, and until the line is
+  // sent, whatever arrives meanwhile.
+  await recebe("Password:\r\n");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "password");
+  await pg.keyboard.type("abc");
+  await recebe("/Bia. oi\r\n");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "password", "a chat line does not unmask the password");
+  await pg.keyboard.press("Enter");
+  assert.equal(await pg.$eval("#entrada", (e) => e.type), "text");
+  assert.equal((await pg.evaluate(() => __soquetes[0].enviados)).pop(), "abc");
+  assert.equal(await pg.$$eval(kLinha, (l) => l.some((d) => d.textContent.includes("abc"))), false);
+
+  // A protocol fault: said, and a new link a second later.
+  await pg.evaluate(() => __soquetes[0].fecha(1002));
+  await mostra(pg, "Conexão encerrada por erro de protocolo.");
+  assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em 1 s/);
+  await ate(() => pg.evaluate(() => __soquetes.length === 2 && __soquetes[1].readyState === 1), "the second link", 3000);
+
+  // Refused at the upgrade while the gateway answers: said, and the next
+  // try waits the longest.
+  await pg.evaluate(() => { __recusa = true; __soquetes[1].fecha(1006); });
+  await ate(() => pg.evaluate(() => __soquetes.length === 3), "the third try", 4000);
+  await mostra(pg, "Acesso recusado");
+  assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em (29|30) s/);
+  await captura(pg, "recusado");
+
+  assert.deepEqual(erros, [], "no script errors");
+  await pg.close();
+}
+
+async function principal() {
+  const pasta = fs.mkdtempSync(path.join(os.tmpdir(), "zandor-navegador-"));
+  const perfil = path.join(pasta, "perfil");
+  let gw = null, mud = null, ctx = null;
+  try {
+    mud = await mudFalso();
+    const porta = await portaLivre(), portaWeb = await portaLivre();
+    gw = new Gateway(pasta, porta, portaWeb, mud.porta);
+    await gw.inicia();
+    ctx = await chromium.launchPersistentContext(perfil, {
+      executablePath: kChromium,
+      headless: true,
+      args: ["--no-sandbox", "--headless", "--disable-gpu", "--disable-quic", "--no-first-run",
+        "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    });
+    const url = `http://${kLocal}:${portaWeb}/`;
+    await verificaSozinha(ctx, url);
+    await verificaConvite(ctx, porta);
+    await verifica(ctx, gw, mud, url, porta);
+    console.log("navegador: every check passed");
+  } finally {
+    if (ctx) await ctx.close().catch(() => {});
+    if (gw) await gw.para();
+    if (mud) {
+      if (mud.lado) mud.lado.socket.destroy();
+      mud.servidor.close();
+    }
+    fs.rmSync(pasta, { recursive: true, force: true });
+  }
+}
+
+principal().catch((e) => {
+  console.error(e);
+  process.exit(1);
+});

@@ -1,0 +1,303 @@
+// The web listener's timers and bounds in-process, driven through the wheel
+// and the clock seam: the 10-second head, the bound on requests read at
+// once, an expired invite, the keep-alive of a web user, a web user whose
+// ring is full, and a user destroyed in the middle of a message.
+//
+// Sockets are non-blocking AF_UNIX pairs: the gateway's end goes to the
+// object under test, the test reads and writes the far end.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/relogio.h"
+#include "framework/tempo.h"
+#include "gateway/cliente.h"
+#include "gateway/convite.h"
+#include "gateway/web.h"
+#include "text/dobra.h"
+#include "quadroweb.h"
+
+namespace zandor {
+namespace {
+
+std::string le(int fd, bool* fechou = nullptr) {
+  std::string r;
+  char tmp[4096];
+  for (;;) {
+    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
+    if (n > 0) {
+      r.append(tmp, static_cast<size_t>(n));
+      continue;
+    }
+    if (fechou != nullptr) *fechou = n == 0;
+    return r;
+  }
+}
+
+sockaddr_in endereco(const char* ip) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, ip, &a.sin_addr);
+  return a;
+}
+
+uint32_t agoraFalso = 0;
+uint32_t relogioFalso() { return agoraFalso; }
+
+std::string pedido(const std::string& caminho) {
+  return "GET " + caminho +
+         " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+class WebLocal : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { montaTabelas(); }
+  void SetUp() override {
+    ASSERT_EQ(clientes, nullptr);
+    ASSERT_EQ(TPedido::quantos, 0);
+    relogio = relogioFalso;
+    esqueceConvites();
+  }
+  void TearDown() override {
+    while (clientes != nullptr) delete clientes;
+    // Requests a case left alive.
+    for (TComunica* p = niveis[kNivelNormal].cabeca; p != nullptr;) {
+      TComunica* seguinte = p->cProximo();
+      if (dynamic_cast<TPedido*>(p) != nullptr) delete p;
+      p = seguinte;
+    }
+    for (int fd : pontas_) close(fd);
+    relogio = relogioMonotonico;
+    esqueceConvites();
+  }
+
+  // A connection accepted by the web listener from `ip`; the far end is returned.
+  int conecta(const char* ip = "127.0.0.1") {
+    int par[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    pontas_.push_back(par[1]);
+    const sockaddr_in a = endereco(ip);
+    escuta_.cConecta(par[0], &a);
+    return par[1];
+  }
+
+  // The newest object on the normal level: the request just made.
+  static TPedido* ultimo() { return dynamic_cast<TPedido*>(niveis[kNivelNormal].cabeca); }
+
+  // A web user, upgraded from 127.0.0.1 and named; the far end is returned.
+  int usuario(const char* apelido, TCliente** c) {
+    const int fd = conecta();
+    ultimo()->cEvento(pedido("/ws").data(), static_cast<int32_t>(pedido("/ws").size()));
+    *c = clientes;
+    const std::string nome = textoWeb(apelido);
+    (*c)->cEvento(nome.data(), static_cast<int32_t>(nome.size()));
+    (*c)->cDescarrega();
+    std::string lido = le(fd);
+    const size_t fimCabeca = lido.find("\r\n\r\n");
+    EXPECT_EQ(lido.rfind("HTTP/1.1 101 ", 0), 0u);
+    EXPECT_EQ(quadrosLidos(lido.substr(fimCabeca + 4)),
+              std::string("1Digite seu apelido\r\n|1//") + apelido + " chegou\r\n|1Tecle /ajuda para saber os comandos\r\n|");
+    EXPECT_EQ(clientes, *c);
+    return fd;
+  }
+
+  TEscutaWeb escuta_;
+  std::vector<int> pontas_;
+};
+
+TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
+  const int primeiro = conecta();
+  TPedido* p = ultimo();
+  p->cEvento("GET / HT", 8);  // a head begun, never finished
+  for (int i = 1; i < kMaxPedidos; ++i) conecta();
+  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+
+  // One more is told at once and closed; the others are untouched.
+  const int demais = conecta("127.0.0.2");
+  bool fechou = false;
+  const std::string resposta = le(demais, &fechou);
+  EXPECT_EQ(resposta.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << resposta;
+  EXPECT_TRUE(fechou);
+  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+
+  cAvanca(kTicksCabeca - 1);
+  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+  cAvanca(1);
+  EXPECT_EQ(TPedido::quantos, 0);
+  le(primeiro, &fechou);
+  EXPECT_TRUE(fechou);
+}
+
+TEST_F(WebLocal, AnExpiredInviteIsRefused) {
+  agoraFalso = 1000;
+  char velho[kTamanhoConvite], novo[kTamanhoConvite];
+  ASSERT_TRUE(criaConvite(velho));
+  agoraFalso += kMsValidadeConvite - 1000;
+  ASSERT_TRUE(criaConvite(novo));
+  agoraFalso += 1000;  // the first is 15 minutes old now, the second is not
+
+  const int a = conecta("127.0.0.2");
+  const std::string pa = pedido(std::string("/ws?convite=") + velho);
+  ultimo()->cEvento(pa.data(), static_cast<int32_t>(pa.size()));
+  EXPECT_EQ(le(a).rfind("HTTP/1.1 403 Forbidden\r\n", 0), 0u);
+  EXPECT_EQ(clientes, nullptr);
+
+  const int b = conecta("127.0.0.2");
+  const std::string pb = pedido(std::string("/ws?convite=") + novo);
+  ultimo()->cEvento(pb.data(), static_cast<int32_t>(pb.size()));
+  ASSERT_NE(clientes, nullptr);
+  clientes->cDescarrega();
+  EXPECT_EQ(le(b).rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
+}
+
+TEST_F(WebLocal, AFullHouseIsToldSoAndSpendsNoInvite) {
+  std::vector<TCliente*> lotacao;
+  for (int i = 0; i < kMaxUsuarios; ++i) lotacao.push_back(new TCliente);
+  char token[kTamanhoConvite];
+  ASSERT_TRUE(criaConvite(token));
+  const std::string p = pedido(std::string("/ws?convite=") + token);
+
+  const int a = conecta("127.0.0.2");
+  ultimo()->cEvento(p.data(), static_cast<int32_t>(p.size()));
+  EXPECT_EQ(le(a).rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u);
+  EXPECT_EQ(clientes, lotacao.back());
+
+  delete lotacao.back();
+  lotacao.pop_back();
+  const int b = conecta("127.0.0.2");
+  ultimo()->cEvento(p.data(), static_cast<int32_t>(p.size()));
+  ASSERT_NE(clientes, lotacao.back());
+  EXPECT_EQ(clientes->protocolo, kProtocoloWeb);
+  clientes->cDescarrega();
+  EXPECT_EQ(le(b).rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u);
+}
+
+TEST_F(WebLocal, AnIdleUserIsPingedAndASilentOneClosed) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+
+  // Input during a period: no ping at its end.
+  const std::string pong = quadroWeb(10, "");
+  c->cEvento(pong.data(), static_cast<int32_t>(pong.size()));
+  cAvanca(kTicksPulso);
+  c->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fd)), "");
+  // Silent periods: a ping each, and at the fourth the close.
+  for (int i = 1; i < kPulsosSilencio; ++i) {
+    cAvanca(kTicksPulso);
+    ASSERT_EQ(clientes, c);
+    c->cDescarrega();
+    EXPECT_EQ(quadrosLidos(le(fd)), "9|") << i;
+  }
+  // Answered pongs keep it alive ...
+  c->cEvento(pong.data(), static_cast<int32_t>(pong.size()));
+  cAvanca(kTicksPulso);
+  ASSERT_EQ(clientes, c);
+  c->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fd)), "");
+  // ... until it goes silent past two minutes.
+  cAvanca(kPulsosSilencio * kTicksPulso);
+  EXPECT_EQ(clientes, nullptr);
+  bool fechou = false;
+  const std::string resto = le(fd, &fechou);
+  EXPECT_EQ(quadrosLidos(resto), "9|9|9|8\x03\xE9|");
+  EXPECT_TRUE(fechou);
+}
+
+TEST_F(WebLocal, AFullRingRefusesWholeFramesOnly) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+  // Nobody reads: texts of varied lengths until the ring and the socket
+  // buffer refuse; what arrives then is whole frames and nothing else.
+  int recusados = 0;
+  for (int i = 0; i < 2000 && recusados < 50; ++i) {
+    const std::string texto(static_cast<size_t>(1 + (i * 37) % 900), static_cast<char>('a' + i % 26));
+    if (!c->cEscreve(texto.c_str())) ++recusados;
+  }
+  EXPECT_EQ(recusados, 50);
+  std::string resto;
+  std::string lido;
+  for (int i = 0; i < 200; ++i) {
+    lido += le(fd);
+    c->cDescarrega();
+  }
+  lido += le(fd);
+  const std::string quadros = quadrosLidos(lido, &resto);
+  EXPECT_EQ(resto, "");
+  EXPECT_FALSE(quadros.empty());
+  for (size_t p = 0; p < quadros.size();) {
+    ASSERT_EQ(quadros[p], '1');
+    const size_t fim = quadros.find('|', p);
+    const std::string carga = quadros.substr(p + 1, fim - p - 1);
+    ASSERT_GE(carga.size(), 3u);
+    EXPECT_EQ(carga.substr(carga.size() - 2), "\r\n");
+    EXPECT_EQ(carga.find_first_not_of(carga[0]), carga.size() - 2);
+    p = fim + 1;
+  }
+}
+
+// A character split between two fragments, and between two deliveries in
+// the middle of a frame, is one character; an overlong form is refused.
+TEST_F(WebLocal, UtfEightIsCheckedAcrossPieces) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+  const std::string m = quadroWeb(1, "/ ol\xC3", true, false) + quadroWeb(0, "\xA1 \xE2\x82", true, false) +
+                        quadroWeb(0, "\xAC", true, true);
+  for (size_t i = 0; i < m.size(); i += 3) {
+    const std::string pedaco = m.substr(i, 3);
+    c->cEvento(pedaco.data(), static_cast<int32_t>(pedaco.size()));
+  }
+  ASSERT_EQ(clientes, c);
+  c->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fd)), "1/Ana. ol\xC3\xA1 \xE2\x82\xAC\r\n|");
+  const std::string longa = textoWeb("\xC0\xAF");
+  c->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
+  EXPECT_EQ(clientes, nullptr);
+  EXPECT_EQ(quadrosLidos(le(fd)), "8\x03\xEF|");
+}
+
+TEST_F(WebLocal, LeavingInsideAMessageStopsThere) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+  const std::string mensagem = textoWeb("/sair\n/ depois\nmais") + textoWeb("/ nunca");
+  c->cEvento(mensagem.data(), static_cast<int32_t>(mensagem.size()));
+  EXPECT_EQ(clientes, nullptr);
+  bool fechou = false;
+  EXPECT_EQ(quadrosLidos(le(fd, &fechou)), "1//Ana saiu\r\n|8\x03\xE8|");
+  EXPECT_TRUE(fechou);
+}
+
+TEST(WebLinha, ReadsAddressPortAndUrl) {
+  TConfigWeb cfg;
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4080", &cfg));
+  EXPECT_TRUE(cfg.ligado);
+  EXPECT_EQ(cfg.endereco, htonl(INADDR_ANY));
+  EXPECT_EQ(cfg.porta, 4080);
+  EXPECT_STREQ(cfg.url, "");
+  ASSERT_TRUE(leLinhaWeb("  127.0.0.1   65535  https://jogo.example.org/zandor/ ", &cfg));
+  EXPECT_EQ(cfg.endereco, htonl(INADDR_LOOPBACK));
+  EXPECT_EQ(cfg.porta, 65535);
+  EXPECT_STREQ(cfg.url, "https://jogo.example.org/zandor/");
+  for (const char* ruim : {"", "127.0.0.1", "127.0.0.1 1023", "127.0.0.1 65536", "127.0.0.1 -4080",
+                           "127.0.0.1 4080 jogo.example.org", "::1 4080", "127.0.0.1 4080 http://a/ b",
+                           "127.1 4080"}) {
+    TConfigWeb antes;
+    EXPECT_FALSE(leLinhaWeb(ruim, &antes)) << ruim;
+    EXPECT_FALSE(antes.ligado) << ruim;
+  }
+  EXPECT_FALSE(leLinhaWeb(("127.0.0.1 4080 http://" + std::string(300, 'a')).c_str(), &cfg));
+}
+
+TEST(WebAceite, RfcExample) {
+  char aceite[29];
+  aceiteWebSocket("dGhlIHNhbXBsZSBub25jZQ==", aceite);
+  EXPECT_STREQ(aceite, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+}
+
+}  // namespace
+}  // namespace zandor
