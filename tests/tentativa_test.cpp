@@ -293,10 +293,10 @@ TEST_F(Tentativa, ANewRequestCancelsAndAtMostFourHelpersRun) {
 
 // ---- descriptors ------------------------------------------------------------
 
-// Given up on before its helper is done: the helper's send fails and it
-// closes its socket. Given up on after: the socket was in flight in the
-// pair, and the kernel closes it with the pair. Either way the MUD sees the
-// connection close and the process holds what it held before.
+// Given up on while its helper still resolves: the helper sees it once the
+// resolver returns and never connects. Given up on after the helper is done:
+// the socket was in flight in the pair, and the loop's drain closes it.
+// Either way the process holds what it held before.
 TEST_F(Tentativa, AnAttemptGivenUpOnLeavesNoDescriptorBehind) {
   Ouvinte alvo;
   for (const bool helperTerminaDepois : {true, false}) {
@@ -313,11 +313,81 @@ TEST_F(Tentativa, AnAttemptGivenUpOnLeavesNoDescriptorBehind) {
     ASSERT_TRUE(esperaAjudantes());
     EXPECT_EQ(descritoresAbertos(), antes);
     const int lado = alvo.aceita();
-    ASSERT_GE(lado, 0);
-    EXPECT_EQ(leAteFechar(lado), "");
-    close(lado);
+    if (helperTerminaDepois) {
+      EXPECT_LT(lado, 0) << "a helper given up on while resolving connected anyway";
+    } else {
+      ASSERT_GE(lado, 0);
+      EXPECT_EQ(leAteFechar(lado), "");
+    }
+    if (lado >= 0) close(lado);
     ambosOuvem(conectando("lento.exemplo", alvo.porta) + "/Erro: Operation canceled\r\n");
   }
+}
+
+// A loopback port that never answers a connect: a listener whose accept
+// queue is full, so the kernel drops every new SYN.
+class Surdo {
+ public:
+  Surdo() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 0);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    porta = ntohs(a.sin_port);
+    for (int i = 0; i < 8; ++i) {
+      const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      enchimento_[i] = s;
+      pollfd p{s, POLLOUT, 0};
+      if (poll(&p, 1, 200) == 0) break;
+    }
+  }
+  ~Surdo() {
+    for (int s : enchimento_)
+      if (s >= 0) close(s);
+    close(fd_);
+  }
+  int porta = 0;
+
+ private:
+  int fd_ = -1;
+  int enchimento_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+// A helper whose connect hangs leaves as soon as its attempt is given up, so
+// cancels never use up the helpers: after any number of them a new attempt
+// starts and connects at once.
+TEST_F(Tentativa, CancelledConnectsFreeTheirHelpersAtOnce) {
+  Surdo surdo;
+  Ouvinte novo;
+  const int antes = descritoresAbertos();
+  std::string esperado;
+  for (int i = 0; i < 2 * kMaxAjudantes; ++i) {
+    conectaMud("127.0.0.1", surdo.porta);
+    ASSERT_NE(tentativa, nullptr) << i;
+    if (i > 0) esperado += "/Erro: Operation canceled\r\n";
+    esperado += conectando("127.0.0.1", surdo.porta);
+  }
+  EXPECT_EQ(ajudantesResolvendo(), 0);
+  conectaMud("127.0.0.1", novo.porta);
+  ASSERT_NE(tentativa, nullptr);
+  ambosOuvem(esperado + "/Erro: Operation canceled\r\n" + conectando("127.0.0.1", novo.porta));
+  // Only the last helper is left once the others have seen their pair shut.
+  for (int i = 0; i < 1000 && ajudantesAtivos() > 0; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ajudantesAtivos(), 0) << "given-up helpers still wait for their connects";
+  cAvanca(1);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Conectado\r\n");
+  const int lado = novo.aceita();
+  EXPECT_GE(lado, 0);
+  if (lado >= 0) close(lado);
+  delete mud;
+  mud = nullptr;
+  EXPECT_EQ(descritoresAbertos(), antes);
 }
 
 }  // namespace
