@@ -1,0 +1,106 @@
+// Support for tests of MUD links over TLS: a throw-away certificate made by
+// Debian's openssl command in a private folder, and Debian's socat ending
+// TLS in front of a plain loopback MUD. Both skip cleanly where the tool is
+// missing (disponivel()). Only the socat started here is ever signalled, by
+// its id; it serves one connection and ends with it.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "apoio.h"
+
+namespace e2e {
+
+// Whether `programa` is on the PATH.
+inline bool temPrograma(const std::string& programa) {
+  return std::system(("command -v " + programa + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+inline std::string leTexto(const std::string& caminho) {
+  std::ifstream f(caminho, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A self-signed certificate and its key, for the names in `nomes` (a
+// subjectAltName list such as "DNS:localhost,IP:127.0.0.1"), in a folder of
+// its own under /tmp, removed at the end.
+class Certificado {
+ public:
+  explicit Certificado(const std::string& nomes) {
+    char modelo[] = "/tmp/zandor-tls-XXXXXX";
+    if (mkdtemp(modelo) == nullptr) return;
+    pasta_ = modelo;
+    const std::string comando = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                "-subj /CN=zandor-teste -addext 'subjectAltName=" + nomes + "' -keyout '" +
+                                chave() + "' -out '" + certificado() + "' >/dev/null 2>&1";
+    pronto_ = std::system(comando.c_str()) == 0;
+  }
+  ~Certificado() {
+    if (!pasta_.empty()) std::system(("rm -rf '" + pasta_ + "'").c_str());
+  }
+  Certificado(const Certificado&) = delete;
+  Certificado& operator=(const Certificado&) = delete;
+
+  bool pronto() const { return pronto_; }
+  std::string certificado() const { return pasta_ + "/cert.pem"; }
+  std::string chave() const { return pasta_ + "/key.pem"; }
+
+ private:
+  std::string pasta_;
+  bool pronto_ = false;
+};
+
+// socat ending TLS on a loopback port with `cert`, and passing the plain
+// bytes to 127.0.0.1:portaMud. One connection; it asks for no client
+// certificate.
+class Socat {
+ public:
+  Socat(const Certificado& cert, int portaMud) {
+    porta_ = portaLivre();
+    log_ = cert.certificado() + "." + std::to_string(porta_) + ".log";
+    const std::string escuta = "OPENSSL-LISTEN:" + std::to_string(porta_) + ",bind=127.0.0.1,reuseaddr,cert=" +
+                               cert.certificado() + ",key=" + cert.chave() + ",verify=0";
+    const std::string destino = "TCP:127.0.0.1:" + std::to_string(portaMud);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int f = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(f, 2);
+      execlp("socat", "socat", "-d", "-d", escuta.c_str(), destino.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Ready once it says it listens: a probe would use up its one connection.
+    const auto fim = std::chrono::steady_clock::now() + escala(kPrazo);
+    while (std::chrono::steady_clock::now() < fim && leTexto(log_).find("listening on") == std::string::npos)
+      std::this_thread::sleep_for(5ms);
+  }
+  ~Socat() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    unlink(log_.c_str());
+  }
+  Socat(const Socat&) = delete;
+  Socat& operator=(const Socat&) = delete;
+
+  int porta() const { return porta_; }
+  std::string log() const { return leTexto(log_); }
+
+ private:
+  pid_t pid_ = -1;
+  int porta_ = 0;
+  std::string log_;
+};
+
+}  // namespace e2e
