@@ -136,6 +136,31 @@ TEST_F(ConexaoMud, LinesTypedWhileWaitingFollowTheOutcome) {
   EXPECT_TRUE(recebe(ana, "", 100ms));
 }
 
+// Cancelled attempts to a MUD that never answers hold nothing: a working
+// "/mud" right after any number of them connects at once, whether the
+// cancels came one by one or all in one write.
+TEST_F(ConexaoMud, CancelledAttemptsNeverDelayTheNextOne) {
+  for (int i = 0; i < 4; ++i) {
+    ana.envia(mud(surdo.porta()));
+    ambos(ana, bia, (i > 0 ? kCancelado : "") + conectando(surdo.porta()), 1000ms);
+  }
+  bia.envia(mud(novo.porta()));
+  ambos(ana, bia, kCancelado + conectando(novo.porta()) + "/Conectado\r\n", 1000ms);
+  Conexao primeiro = novo.aceita();
+  EXPECT_TRUE(primeiro.aberta());
+
+  std::string rajada, esperado;
+  for (int i = 0; i < 12; ++i) {
+    rajada += mud(surdo.porta());
+    esperado += (i > 0 ? kCancelado : "") + conectando(surdo.porta());
+  }
+  ana.envia(rajada + mud(novo.porta()));
+  ambos(ana, bia, esperado + kCancelado + conectando(novo.porta()) + "/Conectado\r\n", 1000ms);
+  Conexao segundo = novo.aceita();
+  EXPECT_TRUE(segundo.aberta());
+  EXPECT_TRUE(recebeEFecha(primeiro, ""));
+}
+
 TEST_F(ConexaoMud, AnyNewMudCommandEndsTheWaitingAttemptFirst) {
   Conexao velho = liga(antigo);
 
