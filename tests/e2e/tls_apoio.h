@@ -1,6 +1,7 @@
 // Support for tests of MUD links over TLS: a throw-away certificate made by
-// Debian's openssl command in a private folder, and Debian's socat ending
-// TLS in front of a plain loopback MUD. Both skip cleanly where the tool is
+// Debian's openssl command in a private folder, the environment that makes
+// a gateway trust it, and Debian's socat ending TLS in front of a plain
+// loopback MUD. Both skip cleanly where the tool is
 // missing (disponivel()). Only the socat started here is ever signalled, by
 // its id; it serves one connection and ends with it.
 #pragma once
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -59,6 +61,38 @@ class Certificado {
  private:
   std::string pasta_;
   bool pronto_ = false;
+};
+
+// SSL_CERT_FILE for the gateways started while it lives (they inherit the
+// test's environment); SSL_CERT_DIR is cleared, so that only that file is
+// trusted. Without a file, neither is set: OpenSSL's own defaults.
+class Confianca {
+ public:
+  explicit Confianca(const std::string& arquivo) {
+    guarda("SSL_CERT_FILE", arquivoAntes_);
+    guarda("SSL_CERT_DIR", pastaAntes_);
+    if (!arquivo.empty()) setenv("SSL_CERT_FILE", arquivo.c_str(), 1);
+    unsetenv("SSL_CERT_DIR");
+  }
+  ~Confianca() {
+    restaura("SSL_CERT_FILE", arquivoAntes_);
+    restaura("SSL_CERT_DIR", pastaAntes_);
+  }
+  Confianca(const Confianca&) = delete;
+  Confianca& operator=(const Confianca&) = delete;
+
+ private:
+  static void guarda(const char* nome, std::optional<std::string>& onde) {
+    if (const char* v = std::getenv(nome)) onde = v;
+    unsetenv(nome);
+  }
+  static void restaura(const char* nome, const std::optional<std::string>& valor) {
+    if (valor)
+      setenv(nome, valor->c_str(), 1);
+    else
+      unsetenv(nome);
+  }
+  std::optional<std::string> arquivoAntes_, pastaAntes_;
 };
 
 // socat ending TLS on a loopback port with `cert`, and passing the plain

@@ -14,7 +14,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "confere.h"
@@ -26,38 +25,6 @@ using namespace e2e;
 
 constexpr unsigned char IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253;
 const std::string kTipoTerminal = bytes({IAC, SB, 24, 0, 'T', 'E', 'R', 'M', IAC, SE});
-
-// SSL_CERT_FILE for the gateways started while it lives (they inherit the
-// test's environment); SSL_CERT_DIR is cleared, so that only that file is
-// trusted. Without a file, neither is set: OpenSSL's own defaults.
-class Confianca {
- public:
-  explicit Confianca(const std::string& arquivo) {
-    guarda("SSL_CERT_FILE", arquivoAntes_);
-    guarda("SSL_CERT_DIR", pastaAntes_);
-    if (!arquivo.empty()) setenv("SSL_CERT_FILE", arquivo.c_str(), 1);
-    unsetenv("SSL_CERT_DIR");
-  }
-  ~Confianca() {
-    restaura("SSL_CERT_FILE", arquivoAntes_);
-    restaura("SSL_CERT_DIR", pastaAntes_);
-  }
-  Confianca(const Confianca&) = delete;
-  Confianca& operator=(const Confianca&) = delete;
-
- private:
-  static void guarda(const char* nome, std::optional<std::string>& onde) {
-    if (const char* v = std::getenv(nome)) onde = v;
-    unsetenv(nome);
-  }
-  static void restaura(const char* nome, const std::optional<std::string>& valor) {
-    if (valor)
-      setenv(nome, valor->c_str(), 1);
-    else
-      unsetenv(nome);
-  }
-  std::optional<std::string> arquivoAntes_, pastaAntes_;
-};
 
 std::string conectando(const std::string& endereco, int porta) {
   return "/Conectando em " + endereco + " " + std::to_string(porta) + "\r\n";

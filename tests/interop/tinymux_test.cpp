@@ -2,7 +2,9 @@
 // private directory on a free loopback port, two users sharing the one link
 // through a recording relay, so that the bytes the gateway sends the server
 // (its answers to the server's option negotiation, the users' lines) can be
-// checked byte by byte. Skipped where TinyMUX is not installed.
+// checked byte by byte; and the same server reached over TLS, with socat
+// ending TLS in front of it. Skipped where TinyMUX (or, for TLS, socat and
+// openssl) is not installed.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "confere.h"
+#include "tls_apoio.h"
 
 namespace {
 
@@ -426,6 +430,62 @@ TEST(TinyMux, TwoUsersShareOneCharacterThroughTheGateway) {
                                       "think [ansi(hr,Perigo)] [ansi(g,ok)]\r\n"
                                       "@pcreate Vigia=segredo\r\n"
                                       "say Ol\xE1 a todos\r\n");
+}
+
+// TinyMUX behind socat, reached with "tls" and its certificate trusted: the
+// session works as a plain link does, negotiation included, and what the
+// users typed is stored on the server, as a second, direct connection sees.
+TEST(TinyMux, ReachedOverTlsBehindSocat) {
+  if (access((kBinariosMux + "/netmux").c_str(), X_OK) != 0) GTEST_SKIP() << "TinyMUX is not installed";
+  if (!temPrograma("socat") || !temPrograma("openssl")) GTEST_SKIP() << "socat or openssl is not installed";
+  JogoTinyMux jogo(kBoasVindas + "\r\n" + kPrompt);
+  ASSERT_TRUE(jogo.vivo()) << jogo.log();
+  Certificado cert("DNS:localhost,IP:127.0.0.1");
+  ASSERT_TRUE(cert.pronto());
+  Socat socat(cert, jogo.porta());
+  std::unique_ptr<Gateway> g;
+  {
+    Confianca confianca(cert.certificado());
+    g = std::make_unique<Gateway>();
+  }
+  Conexao ana = g->usuarioTelnet("Ana");
+
+  ana.envia("/mud localhost " + std::to_string(socat.porta()) + " tls\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "/Conectando em localhost " + std::to_string(socat.porta())));
+  EXPECT_TRUE(chegaLinha(ana, "/Conectado"));
+  EXPECT_TRUE(chegaLinha(ana, kBoasVindas));
+  EXPECT_TRUE(chegaLinha(ana, kPrompt));
+  ana.envia("connect wizard potrzebie\r\n");
+  EXPECT_TRUE(ana.leAte("Limbo(#0R)\r\n"));
+  ana.descarta();
+
+  // The server's view of the terminal: negotiated inside the session.
+  ana.envia("think [terminfo(me)]|[width(me)]|[height(me)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "TERM telnet|80|25"));
+  const std::string descricao = "Uma sala guardada do outro lado do TLS: " + std::string(200, 'z');
+  ana.envia("@desc me=" + descricao + "\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "Set."));
+  ana.envia("think [repeat(abc,90)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, [] {
+    std::string r;
+    for (int i = 0; i < 90; ++i) r += "abc";
+    return r;
+  }()));
+
+  Conexao direta = Conexao::conecta(jogo.porta());
+  ASSERT_TRUE(direta.leAte(kPrompt));
+  direta.envia("connect wizard potrzebie\r\n");
+  ASSERT_TRUE(direta.leAte("Limbo(#0R)\r\n"));
+  direta.envia("think get(me/desc)\r\n");
+  EXPECT_TRUE(chegaLinha(direta, descricao, 5s));
+
+  // What socat saw of the session: protocol and cipher.
+  const std::string log = socat.log();
+  const size_t i = log.find("SSL connection using");
+  RecordProperty("tls_session", i == std::string::npos ? log : log.substr(i, log.find('\n', i) - i));
+
+  ana.envia("/mud\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "/Desconectado do MUD"));
 }
 
 }  // namespace
