@@ -13,12 +13,14 @@
 // the helper thread: the trusted certificates are read there, never in the
 // loop, and nothing global outlives a session.
 //
-// Write states: partial writes are on, and the buffer may move between
-// retries (the ring hands the same bytes from a new address once it has
-// grown), so a write that would block resumes with the same pending bytes
-// and loses none. Renegotiation is refused, so a write never waits for a
-// read; what a read needs to write (a key update's answer) goes with the
-// next call.
+// Write states: a write that would block has taken its bytes into a record
+// it still holds; the retry must offer the same bytes again, at least as
+// many. The ring does: its first pending byte stays put until the session
+// reports it sent, and the pending piece only grows. Partial writes are on,
+// so each call reports what went, record by record; a moved buffer is
+// accepted as well, as a safety margin. Renegotiation is refused, so a
+// write never waits for a read; what a read needs to write (a key update's
+// answer) goes with the next call.
 #pragma once
 
 #include <sys/types.h>

@@ -25,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "certificado.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
 #include "framework/tempo.h"
@@ -428,28 +429,21 @@ TEST_F(Tentativa, AHandshakeThatNeverEndsIsCutByTheLimitAndItsHelperLeaves) {
   EXPECT_EQ(descritoresAbertos(), antes);
 }
 
-// A TLS server on loopback, for one connection, on a thread of its own, with
-// a certificate made by the openssl command: it records what it read and
-// whether the session ended with close_notify.
+// A TLS server on loopback, for one connection, on a thread of its own: it
+// reads until the session ends and records whether it ended with
+// close_notify.
 class ServidorTls {
  public:
   ServidorTls() {
-    char modelo[] = "/tmp/zandor-tls-XXXXXX";
-    if (mkdtemp(modelo) == nullptr) return;
-    pasta_ = modelo;
-    const std::string comando = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                "-subj /CN=localhost -keyout " + pasta_ + "/key.pem -out " + pasta_ +
-                                "/cert.pem >/dev/null 2>&1";
-    if (std::system(comando.c_str()) != 0) return;
+    if (!cert_.pronto()) return;
     contexto_ = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate_chain_file(contexto_, (pasta_ + "/cert.pem").c_str());
-    SSL_CTX_use_PrivateKey_file(contexto_, (pasta_ + "/key.pem").c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_certificate_chain_file(contexto_, cert_.certificado().c_str());
+    SSL_CTX_use_PrivateKey_file(contexto_, cert_.chave().c_str(), SSL_FILETYPE_PEM);
     fio_ = std::thread([this] { serve(); });
   }
   ~ServidorTls() {
     if (fio_.joinable()) fio_.join();
     if (contexto_ != nullptr) SSL_CTX_free(contexto_);
-    if (!pasta_.empty()) std::system(("rm -rf " + pasta_).c_str());
   }
   bool pronto() const { return contexto_ != nullptr; }
   int porta() const { return ouvinte_.porta; }
@@ -478,7 +472,7 @@ class ServidorTls {
     SSL_free(sessao);
     close(lado);
   }
-  std::string pasta_;
+  Certificado cert_;
   SSL_CTX* contexto_ = nullptr;
   Ouvinte ouvinte_;
   std::atomic<bool> aviso_{false};

@@ -1,7 +1,6 @@
-// Support for tests of MUD links over TLS: a throw-away certificate made by
-// Debian's openssl command in a private folder, the environment that makes
-// a gateway trust it, and Debian's socat ending TLS in front of a plain
-// loopback MUD. Both skip cleanly where the tool is
+// Support for tests of MUD links over TLS: a throw-away certificate
+// (certificado.h), the environment that makes a gateway trust it, and
+// Debian's socat ending TLS in front of a plain loopback MUD. Both skip cleanly where the tool is
 // missing (disponivel()). Only the socat started here is ever signalled, by
 // its id; it serves one connection and ends with it.
 #pragma once
@@ -19,6 +18,7 @@
 #include <thread>
 
 #include "apoio.h"
+#include "certificado.h"
 
 namespace e2e {
 
@@ -34,34 +34,7 @@ inline std::string leTexto(const std::string& caminho) {
   return s.str();
 }
 
-// A self-signed certificate and its key, for the names in `nomes` (a
-// subjectAltName list such as "DNS:localhost,IP:127.0.0.1"), in a folder of
-// its own under /tmp, removed at the end.
-class Certificado {
- public:
-  explicit Certificado(const std::string& nomes) {
-    char modelo[] = "/tmp/zandor-tls-XXXXXX";
-    if (mkdtemp(modelo) == nullptr) return;
-    pasta_ = modelo;
-    const std::string comando = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                "-subj /CN=zandor-teste -addext 'subjectAltName=" + nomes + "' -keyout '" +
-                                chave() + "' -out '" + certificado() + "' >/dev/null 2>&1";
-    pronto_ = std::system(comando.c_str()) == 0;
-  }
-  ~Certificado() {
-    if (!pasta_.empty()) std::system(("rm -rf '" + pasta_ + "'").c_str());
-  }
-  Certificado(const Certificado&) = delete;
-  Certificado& operator=(const Certificado&) = delete;
-
-  bool pronto() const { return pronto_; }
-  std::string certificado() const { return pasta_ + "/cert.pem"; }
-  std::string chave() const { return pasta_ + "/key.pem"; }
-
- private:
-  std::string pasta_;
-  bool pronto_ = false;
-};
+using zandor::Certificado;
 
 // SSL_CERT_FILE for the gateways started while it lives (they inherit the
 // test's environment); SSL_CERT_DIR is cleared, so that only that file is
