@@ -27,9 +27,9 @@
 //   5     held: nothing is flushed; a message that does not fit ends the hold
 #pragma once
 
-#include <cstdint>
-
 #include <sys/types.h>
+
+#include <cstdint>
 
 #include "framework/lista.h"
 #include "framework/soquete.h"

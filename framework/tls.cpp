@@ -36,9 +36,9 @@ void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
   const int erroSistema = errno;
   const unsigned long erro = ERR_get_error();
   const char* texto = erro != 0 ? ERR_reason_error_string(erro) : nullptr;
-  const long verificacao = SSL_get_verify_result(sessao);
-  if (texto != nullptr && verificacao != X509_V_OK) {
-    formata(razao, sizeof razao, "%s: %s", texto, X509_verify_cert_error_string(verificacao));
+  // The check's own text after "certificate verify failed" says which.
+  if (texto != nullptr && ERR_GET_REASON(erro) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+    formata(razao, sizeof razao, "%s: %s", texto, X509_verify_cert_error_string(SSL_get_verify_result(sessao)));
   } else if (texto != nullptr) {
     copiaLimitada(razao, texto, sizeof razao);
   } else if (erro != 0) {
@@ -155,11 +155,13 @@ ssize_t tlsLe(TSessaoTls* sessao, char* buffer, int n) {
       return -1;
     case SSL_ERROR_ZERO_RETURN:
       return 0;  // close_notify: answered with ours when the link closes
-    case SSL_ERROR_SYSCALL:
+    case SSL_ERROR_SYSCALL: {
+      const int erro = errno;
       falhou(sessao);
-      if (errno == 0) return 0;  // the connection ended without close_notify
-      if (ehBloqueio(errno)) errno = EIO;
+      if (erro == 0) return 0;  // the connection ended without close_notify
+      errno = ehBloqueio(erro) ? EIO : erro;
       return -1;
+    }
     default:
       falhou(sessao);
       errno = EPROTO;
@@ -176,10 +178,12 @@ ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n) {
     case SSL_ERROR_WANT_WRITE:
       errno = EAGAIN;
       return -1;
-    case SSL_ERROR_SYSCALL:
+    case SSL_ERROR_SYSCALL: {
+      const int erro = errno;
       falhou(sessao);
-      if (errno == 0 || ehBloqueio(errno)) errno = EPIPE;
+      errno = erro == 0 || ehBloqueio(erro) ? EPIPE : erro;
       return -1;
+    }
     default:
       falhou(sessao);
       errno = EPROTO;

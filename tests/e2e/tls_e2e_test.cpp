@@ -42,8 +42,10 @@ class Tls : public ::testing::Test {
   void inicia(const std::string& confiavel, const std::string& entradas = "") {
     Confianca confianca(confiavel);
     g = std::make_unique<Gateway>("%PORTA%\n" + entradas);
+    ASSERT_EQ(g->leArquivo("zandor.log"), "Feito...\n") << g->erros();
     ana = g->usuarioTelnet("Ana");
     bia = g->usuarioTelnet("Bia");
+    ASSERT_TRUE(ana.aberta() && bia.aberta());
     ASSERT_TRUE(recebe(ana, "//Bia chegou\r\n"));
   }
 
