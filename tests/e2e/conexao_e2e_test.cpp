@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -144,8 +145,11 @@ TEST_F(ConexaoMud, CancelledAttemptsNeverDelayTheNextOne) {
     ana.envia(mud(surdo.porta()));
     ambos(ana, bia, (i > 0 ? kCancelado : "") + conectando(surdo.porta()), 1000ms);
   }
+  const auto pedido = std::chrono::steady_clock::now();
   bia.envia(mud(novo.porta()));
   ambos(ana, bia, kCancelado + conectando(novo.porta()) + "/Conectado\r\n", 1000ms);
+  RecordProperty("connected_after_ms", static_cast<int>(std::chrono::duration_cast<Ms>(
+                                           std::chrono::steady_clock::now() - pedido).count()));
   Conexao primeiro = novo.aceita();
   EXPECT_TRUE(primeiro.aberta());
 
