@@ -1,8 +1,9 @@
 // Support for tests of MUD links over TLS: a throw-away certificate
 // (certificado.h), the environment that makes a gateway trust it, and
-// Debian's socat ending TLS in front of a plain loopback MUD. Both skip cleanly where the tool is
-// missing (disponivel()). Only the socat started here is ever signalled, by
-// its id; it serves one connection and ends with it.
+// Debian's socat ending TLS in front of a plain loopback MUD. A test skips
+// itself where openssl or socat is missing (temPrograma). Only the socat
+// started here is ever signalled, by its id; it serves one connection and
+// ends with it.
 #pragma once
 
 #include <fcntl.h>

@@ -138,7 +138,7 @@ TEST_F(Tls, TheNameTypedMustBeTheCertificates) {
 }
 
 TEST_F(Tls, ASelfSignedCertificateIsRefusedUnlessInsecure) {
-  inicia("", "arriscado = 127.0.0.1 1 tls-inseguro\n");
+  inicia("");
   Socat socat(local, falso.porta());
   ana.envia("/mud 127.0.0.1 " + std::to_string(socat.porta()) + " tls\r\n");
   ambos(conectando("127.0.0.1", socat.porta()) + "/Erro: certificate verify failed: self-signed certificate\r\n");
