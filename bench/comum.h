@@ -12,7 +12,10 @@ namespace carga {
 using Ns = int64_t;
 inline constexpr Ns kMs = 1000000;
 inline constexpr Ns kS = 1000000000;
-inline constexpr int kTamanhoLinha = 64;  // bytes per MUD line, CR LF included
+// Bytes per MUD line, CR LF included: 64 unless --linha says otherwise.
+inline constexpr int kTamanhoLinhaPadrao = 64;
+inline constexpr int kMaxTamanhoLinha = 8002;  // the gateway's longest line and its CR LF
+extern int tamanhoLinha;
 
 inline Ns agora() {
   timespec t{};

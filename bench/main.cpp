@@ -18,7 +18,8 @@
 //    the users logged in, the MUD linked and no traffic.
 //  - Bursts: the MUD writes 16, 32, ... 4096 lines in one go (a long room, a
 //    help page), half a second apart, until some user misses a line.
-//  - A fixed load: the MUD sends --taxa lines/s (64 bytes each, paced every
+//  - A fixed load: the MUD sends --taxa lines/s (--linha bytes each, 64
+//    unless given, CR LF included; the gateway's VmRSS is read after it), paced every
 //    millisecond) for --segundos s. Every line carries its sequence number and
 //    its send time; each user checks the sequence (a gap is a loss) and records
 //    MUD->user latency per copy. Meanwhile the users type, about 100 lines/s in
@@ -140,6 +141,7 @@ Linha medeUm(const Opcoes& o, int n) {
     }
   }
   l.fixa = c.fluxo(o.taxa, o.segundos, true);
+  l.rssKiB = static_cast<double>(campoStatus(a.pid, "VmRSS:"));
   if (o.detalhe) mostraFase("fixed", l.fixa);
   if (!o.soFluxo) escada(c, l, o);
   encerraProcessos();  // only what this run started: never a gateway given by --pid
@@ -150,7 +152,7 @@ Linha medeUm(const Opcoes& o, int n) {
   std::fprintf(stderr,
                "usage: zandor_carga [--alvo zandor|socat|tintin] [--binario PATH] [--porta P --pid PID]\n"
                "                    [--usuarios 1,8,32,%d] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
-               "                    [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
+               "                    [--linha BYTES] [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
                "       zandor_carga --teto   (prints the most users the gateway takes, %d)\n",
                kMaxUsuarios, kMaxUsuarios);
   std::exit(2);
@@ -184,6 +186,8 @@ int main(int argc, char** argv) {
       for (std::string n; std::getline(s, n, ',');) o.usuarios.push_back(std::atoi(n.c_str()));
     } else if (a == "--taxa") {
       o.taxa = std::atof(valor().c_str());
+    } else if (a == "--linha") {
+      tamanhoLinha = std::atoi(valor().c_str());
     } else if (a == "--segundos") {
       o.segundos = std::atof(valor().c_str());
     } else if (a == "--so-fluxo") {
@@ -201,7 +205,9 @@ int main(int argc, char** argv) {
       uso();
     }
   }
-  if ((o.alvo != "zandor" && o.alvo != "socat" && o.alvo != "tintin") || (o.porta > 0) != (o.pid > 0) || o.taxa <= 0 || o.segundos <= 0) uso();
+  if ((o.alvo != "zandor" && o.alvo != "socat" && o.alvo != "tintin") || (o.porta > 0) != (o.pid > 0) || o.taxa <= 0 || o.segundos <= 0 ||
+      tamanhoLinha < 48 || tamanhoLinha > kMaxTamanhoLinha)
+    uso();
   for (int n : o.usuarios)
     if (n < 1 || n > kMaxUsuarios || (o.alvo == "socat" && n != 1)) uso();
   instalaSinais();

@@ -10,7 +10,8 @@
 #     memory per user;
 #   - the same fixed load through socat (one user), for CPU per copy;
 #   - a full house at 2,000 lines/s through the gateway and through TinTin++
-#     sharing its session on a port;
+#     sharing its session on a port, and through the gateway with lines of 80
+#     and of 2,000 bytes (CPU per copy, p99, the gateway's memory);
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
 # Everything runs on 127.0.0.1; the load tool starts and ends every process
 # it measures, by id. Temporary files go to one directory removed at exit.
@@ -53,6 +54,8 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo zandor --usuarios "1,8,32,$teto" --taxa 1000 --segundos 6 --resumo "$resumo"
 "$carga" --rotulo socat --alvo socat --usuarios 1 --taxa 1000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo zandor@2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo zandor@2000x80 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 80 --resumo "$resumo"
+"$carga" --rotulo zandor@2000x2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 2000 --resumo "$resumo"
 "$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nodelay --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nagle --binario "$buildNagle/zandor" --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
@@ -73,6 +76,11 @@ awk -v teto="$teto" '
     printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("zandor@2000", teto, "sobe_p50"), q("zandor@2000", teto, "sobe_p99"),
       q("tintin@2000", teto, "sobe_p50"), q("tintin@2000", teto, "sobe_p99")
     printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000", teto, "perdidas_pct"), q("tintin@2000", teto, "perdidas_pct")
+    printf "  %d users, 2,000 lines/s, by line length: %12s %12s\n", teto, "80 bytes", "2000 bytes"
+    printf "    CPU us per copy            %12.3f %12.3f\n", q("zandor@2000x80", teto, "cpu_us_copia"), q("zandor@2000x2000", teto, "cpu_us_copia")
+    printf "    MUD->user p99 ms           %12.1f %12.1f\n", q("zandor@2000x80", teto, "desce_p99"), q("zandor@2000x2000", teto, "desce_p99")
+    printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000x80", teto, "perdidas_pct"), q("zandor@2000x2000", teto, "perdidas_pct")
+    printf "    gateway VmRSS KiB          %12.0f %12.0f\n", q("zandor@2000x80", teto, "rss_kib"), q("zandor@2000x2000", teto, "rss_kib")
     printf "  8 users, MUD at 2,000 lines/s:    %12s %12s\n", "TCP_NODELAY", "Nagle on"
     printf "    user->MUD p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "sobe_p50"), q("nodelay", 8, "sobe_p99"), q("nodelay", 8, "sobe_max"),
       q("nagle", 8, "sobe_p50"), q("nagle", 8, "sobe_p99"), q("nagle", 8, "sobe_max")

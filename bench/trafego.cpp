@@ -12,6 +12,8 @@
 
 namespace carga {
 
+int tamanhoLinha = kTamanhoLinhaPadrao;
+
 namespace {
 
 // Reads a decimal number at p, moving p past it and one following blank.
@@ -122,12 +124,12 @@ void Carga::concluiFase(Fase& f, Ns cpu0, Ns t0) {
 // ---- the lines ---------------------------------------------------------------------
 
 void Carga::poeLinha(Ns t) {
-  char linha[kTamanhoLinha + 1];
+  char linha[kMaxTamanhoLinha + 1];
   const int n = std::snprintf(linha, sizeof linha, "ZL %llu %lld ", static_cast<unsigned long long>(seq_++), static_cast<long long>(t));
-  std::memset(linha + n, 'x', static_cast<size_t>(kTamanhoLinha - 2 - n));
-  linha[kTamanhoLinha - 2] = '\r';
-  linha[kTamanhoLinha - 1] = '\n';
-  mudSaida_.append(linha, kTamanhoLinha);
+  std::memset(linha + n, 'x', static_cast<size_t>(tamanhoLinha - 2 - n));
+  linha[tamanhoLinha - 2] = '\r';
+  linha[tamanhoLinha - 1] = '\n';
+  mudSaida_.append(linha, static_cast<size_t>(tamanhoLinha));
 }
 
 // Lines due by now, stamped with the time they are written. While the

@@ -57,13 +57,12 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     std::fflush(stdout);
     return false;
   }
-  // A message that would leave the ring exactly full counts as not fitting.
-  if (n >= cLivre()) {
+  if (!cabe(n)) {
     if (soqueteSaida < 0) return false;
     if (modo >= kModoNormal) {
       modo = kModoNormal;
       cDescarrega();
-      if (n >= cLivre()) return false;
+      if (!cabe(n)) return false;
     } else if (!envioBloqueado()) {
       return false;
     }
@@ -81,6 +80,13 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     escrita = static_cast<int16_t>(n - primeira);
   }
   return true;
+}
+
+// The two limits drawn in comunica.h. A message that would leave its limit
+// exactly reached counts as not fitting.
+bool TComunica::cabe(int32_t n) const {
+  const int limite = n < kFilaComum ? kFilaComum : kCapacidadeAnel;
+  return cPendentes() + n < limite;
 }
 
 void TComunica::cEnviaDireto(const void* dados, int32_t n) {

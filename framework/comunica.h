@@ -3,21 +3,27 @@
 // writes it out when asked, and reports every event of the connection
 // through one virtual, cEvento.
 //
-// The output ring, 2048 bytes inside the object:
+// The output ring, 32 KiB inside the object:
 //
 //        leitura                      escrita
 //           v                            v
 //   +-------+============================+--------------------+
-//   | free  |  pending: queued, not sent | free (F bytes, one |
-//   |       |                            | slot always empty) |
+//   | free  |  pending: queued, not sent | free (one slot     |
+//   |       |                            | always empty)      |
 //   +-------+============================+--------------------+
-//   0                                                       2047
+//   0                                                      32767
 //
-// Pending bytes run from `leitura` to `escrita`, wrapping from 2047 to 0; the
-// ring is empty when they meet. F = (leitura - escrita - 1) mod 2048, so at
-// most 2047 bytes are ever pending and a message is queued whole or not at
-// all. Four replay marks remember where the last batches of output began so
-// that cRepete can send them again.
+// Pending bytes run from `leitura` to `escrita`, wrapping from the end to 0;
+// the ring is empty when they meet. A message is queued whole or not at all,
+// under two limits:
+//   - an ordinary message (under kFilaComum bytes) fits while the pending
+//     bytes stay under kFilaComum, 2047: what a user who stalls or holds
+//     keeps, and when a hold ends, are what they always were;
+//   - a longer message, which only a long line makes, fits while they stay
+//     under the whole ring, so a line is never refused for its length alone.
+// The cost is 32 KiB per connection where 2 KiB served ordinary output. Four
+// replay marks remember where the last batches of output began so that
+// cRepete can send them again.
 //
 // Every object sits on one of six level lists, which set the order in which
 // the loop serves connections and which of its waits watch them. The send
@@ -37,7 +43,7 @@
 
 namespace zandor {
 
-inline constexpr int kTamanhoAnel = 2048;
+inline constexpr int kTamanhoAnel = 32768;
 inline constexpr int kNiveis = 6;
 inline constexpr int kNivelNenhum = 6;  // nivelCorrente outside any dispatch
 inline constexpr int kModoNormal = 4;
@@ -51,8 +57,11 @@ inline constexpr int kMarcas = 4;
 // The most bytes ever pending: one slot always stays empty, so that
 // leitura == escrita can only mean an empty ring.
 inline constexpr int kCapacidadeAnel = kTamanhoAnel - 1;
+// Ordinary output's share of the ring (see above).
+inline constexpr int kFilaComum = 2047;
 
 static_assert(kCapacidadeAnel < kTamanhoAnel, "a full ring must differ from an empty one");
+static_assert(kFilaComum < kCapacidadeAnel, "ordinary output keeps to a part of the ring");
 // leitura, escrita and the marks are 16-bit ring positions, -1 for none.
 static_assert(kTamanhoAnel - 1 <= INT16_MAX, "ring positions fit their 16-bit fields");
 // atualizaMarcas shifts the marks by hand, one case per batch passed.
@@ -109,7 +118,9 @@ class TComunica {
   int cMarca(int i) const { return marcas[i]; }
   bool cVazio() const { return leitura == escrita; }
   int cPendentes() const { return (escrita - leitura + kTamanhoAnel) % kTamanhoAnel; }
-  int cLivre() const { return (leitura - escrita - 1 + kTamanhoAnel) % kTamanhoAnel; }
+  // Room left for ordinary output: what a message under kFilaComum bytes
+  // must stay below to fit.
+  int cLivre() const { return cPendentes() < kFilaComum ? kFilaComum - cPendentes() : 0; }
   TComunica* cProximo() const { return proximoNivel; }
 
   int soqueteSaida = -1;    // where flushes write
@@ -125,6 +136,7 @@ class TComunica {
  private:
   friend struct TVigia;
   ssize_t escreve(const char* dados, int n);
+  bool cabe(int32_t n) const;
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
   bool envioBloqueado();

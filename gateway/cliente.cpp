@@ -25,16 +25,13 @@ constexpr char kLocal[] = "127.0.0.1";
 
 using Usuarios = TElos<TCliente, &TCliente::anterior, &TCliente::proximo>;
 
-// A text converted to UTF-8 is built in half the encoder's room, so that
-// even a text of nothing but LFs, each doubled by the telnet encoder, is
-// never cut there, in the middle of a character: only codificaUtf8 cuts,
-// between characters. The longest text the gateway composes, a chat line
-// around a whole typed line, still fits threefold.
-constexpr int kTamanhoUtf8 = (kCapacidadeSaida - 2) / 2;
-constexpr int kMaiorConversa = 1 + (kTamanhoApelido - 1) + 2 + kMaxLinha;  // "/%s. %s"
+// A text converted to UTF-8 grows at most threefold, and the longest text
+// the gateway composes is kMaxTexto bytes; the telnet encoder then adds the
+// final CR LF, and a CR for every LF, which only a framed user's chat
+// carries (a record holds at most 1024 bytes). Nothing is ever cut.
+constexpr int kTamanhoUtf8 = kMaxBytesUtf8 * kMaxTexto + 1;
 
-static_assert(2 * (kTamanhoUtf8 - 1) + 2 <= kCapacidadeSaida);
-static_assert(kMaxBytesUtf8 * kMaiorConversa < kTamanhoUtf8);
+static_assert(kTamanhoUtf8 + 2 <= kCapacidadeSaida);
 
 }  // namespace
 
@@ -54,17 +51,10 @@ bool TCliente::cEscreve(const char* texto) {
 
 // The MUD's charset is not known. To a UTF-8 user a line that is valid
 // UTF-8 goes unchanged; any other is taken for Windows-1252, which covers
-// Latin-1, and converted. A line cut at its limit may end inside a
-// character: that one becomes "?", rather than send the whole line to the
-// Windows-1252 reading. The cost is a copy and a pass over the line per
-// UTF-8 user.
-bool TCliente::cEscreveMud(const char* linhaMud, bool cortada) {
-  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(linhaMud);
-  char copiada[kMaxLinha + 1];
-  int n = static_cast<int>(copiaLimitada(copiada, linhaMud, sizeof copiada) - copiada);
-  if (cortada) n = fechaCorte(copiada, n);
-  if (ehUtf8(copiada, n)) return enviaTexto(copiada);
-  return cEscreve(linhaMud);
+// Latin-1, and converted. The cost is a pass over the line per UTF-8 user.
+bool TCliente::cEscreveMud(const char* linhaMud) {
+  if ((opcoes & kOpcaoUtf8) && !ehUtf8(linhaMud, static_cast<int>(std::strlen(linhaMud)))) return cEscreve(linhaMud);
+  return enviaTexto(linhaMud);
 }
 
 bool TCliente::enviaTexto(const char* texto) {

@@ -21,7 +21,7 @@
 namespace zandor {
 
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
-inline constexpr int kTamanhoLinha = 2050;   // only bytes 0..304 are ever written
+inline constexpr int kTamanhoLinha = 3 + kMaxLinha + 1;  // a framed header, the line, its terminator
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
 // The loop watches at most kMaxConjunto sockets: the listener and the MUD
@@ -44,6 +44,19 @@ inline constexpr int8_t kEtapaDetectado = 1;
 inline constexpr int8_t kEtapaPedido = 2;
 inline constexpr int8_t kEtapaNomeado = 3;
 
+// The history shown on request (20 lines unless told), at most, and to a
+// browser user on entering.
+inline constexpr int kHistoriaPadrao = 20;
+inline constexpr int kHistoriaMaxima = 1000;
+inline constexpr int kHistoriaEntrada = 50;
+
+// historiaEtapa
+inline constexpr int8_t kHistoriaParada = 0;
+inline constexpr int8_t kHistoriaCabecalho = 1;  // msg::kHistorico due
+inline constexpr int8_t kHistoriaLinhas = 2;     // the lines asked for
+inline constexpr int8_t kHistoriaRodape = 3;     // msg::kFimHistorico due
+inline constexpr int8_t kHistoriaAlcance = 4;    // lines kept since, up to the newest
+
 // Idle timers, in ticks of 200 ms.
 inline constexpr int kTicksPrimeiraLinha = 50;   // 10 s
 inline constexpr int kTicksAntesPedido = 10;     // 2 s
@@ -63,10 +76,17 @@ class TCliente : public TComunica, public TTempo {
 
   // A text the gateway composed, in Windows-1252.
   bool cEscreve(const char* texto);
-  // A line from the MUD, in whatever charset the MUD speaks; `cortada` when
-  // the line was cut at its limit.
-  bool cEscreveMud(const char* linhaMud, bool cortada);
+  // A line from the MUD, in whatever charset the MUD speaks.
+  bool cEscreveMud(const char* linhaMud);
   void cPedeApelido();
+
+  // The last `linhas` lines of the history (historia.cpp), streamed as the
+  // ring drains; with nothing kept, msg::kHistoricoVazio when `avisaVazio`,
+  // otherwise nothing. A request while one is under way is ignored.
+  void cMostraHistoria(int linhas, bool avisaVazio);
+  // Sends what the ring takes of a history under way.
+  void cBombeiaHistoria();
+  bool cHistoriando() const { return historiaEtapa != kHistoriaParada; }
 
   TCliente* anterior = nullptr;
   TCliente* proximo = nullptr;
@@ -91,18 +111,29 @@ class TCliente : public TComunica, public TTempo {
   uint8_t estado = 0;
   static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4, kAposDo = 5;
 
+  // A history under way: the next line to send, the end of the lines asked
+  // for, how many were announced, and the stage. Kept lines that arrive
+  // meanwhile are reached by the same cursor after the footer.
+  uint32_t historiaProxima = 0;
+  uint32_t historiaFim = 0;
+  int16_t historiaTotal = 0;
+  int8_t historiaEtapa = kHistoriaParada;
+
   // Input decoding, one pass each: true when a line is complete, false when
-  // the bytes ran out. `destruido` is set when the session destroyed itself.
-  bool passoTelnet(const char*& dados, const char* fim, bool& destruido);
+  // the bytes ran out. `destruido` is set when the session destroyed itself
+  // (a framed record it cannot take).
+  bool passoTelnet(const char*& dados, const char* fim);
   bool passoQuadros(const char*& dados, const char* fim, bool& destruido);
   // What a complete line does; false when the session is gone.
   bool completaLinha();
-  bool despacha(char* texto);
+  bool despacha(char* texto, bool longa);
 
   // A text in the bytes this user reads, encoded for the protocol and queued.
   bool enviaTexto(const char* texto);
 
   void escolheApelido(const char* texto);
+  void comandoHistoria(const char* argumento);
+  bool folgaHistoria();
   void comandoMud(char* argumento);
   void listaUsuarios();
   void mudaApelido(char* argumento);

@@ -30,11 +30,11 @@ namespace zandor {
 namespace {
 
 constexpr int kTamanhoAviso = 100;     // presence and "/con" messages
-constexpr int kTamanhoConversa = 500;  // chat lines
+constexpr int kTamanhoConversa = kMaxTexto;  // chat lines: a whole typed line and the nickname
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
-enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud };
+enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Historia };
 
 struct TComando {
   const char* palavra;
@@ -58,6 +58,7 @@ constexpr TComando kComandos[] = {
     {"/c3", false, true, Acao::C3},
     {"/con", true, false, Acao::Con},
     {"/mud", true, false, Acao::Mud},
+    {"/historia", true, false, Acao::Historia},
 };
 
 const TComando* procuraComando(const char* texto) {
@@ -142,6 +143,9 @@ bool TCliente::cInterpreta(char* digitado) {
       break;
     case Acao::Mud:
       comandoMud(pulaBrancos(argumento));
+      break;
+    case Acao::Historia:
+      comandoHistoria(pulaBrancos(argumento));
       break;
   }
   return true;

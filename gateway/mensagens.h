@@ -26,6 +26,7 @@ inline constexpr char kConhecidoComo[] = "//Usu\xE1rio %s \xE9 conhecido como %s
 inline constexpr char kUsuarios[] = "/Usu\xE1rios";
 inline constexpr char kChat[] = "/%s. %s";
 inline constexpr char kEncerrando[] = "/Encerrando Zandor";
+inline constexpr char kLinhaLonga[] = "/Linha longa demais: m\xE1ximo de 8000 bytes";
 
 // Options.
 inline constexpr char kC1NaoVoltando[] = "/c1 N\xE3o voltando \xFAltimas mensagens";
@@ -55,6 +56,13 @@ inline constexpr char kConexaoTerminada[] = "/Conex\xE3o com o MUD terminada";
 inline constexpr char kNaoAbriuArquivo[] = "/N\xE3o consegui abrir arquivo %s";
 inline constexpr char kMudNaoEncontrado[] = "/MUD n\xE3o encontrado";
 
+// The history.
+inline constexpr char kHistorico[] = "/Hist\xF3rico: %d linhas";
+inline constexpr char kFimHistorico[] = "/Fim do hist\xF3rico";
+inline constexpr char kHistoricoVazio[] = "/Hist\xF3rico vazio";
+inline constexpr char kUsoHistoria[] = "/Uso: /historia [1 a 1000]";
+inline constexpr char kHistoriaEmAndamento[] = "/Hist\xF3rico em andamento: aguarde o fim";
+
 // Start-up log and console; each failure's line also goes to standard error.
 inline constexpr char kLogAbrindo[] = "Abrindo arquivo %s: %s\n";
 inline constexpr char kLogCriando[] = "Criando arquivo %s: %s\n";  // standard error only
@@ -62,7 +70,7 @@ inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
 
-// "/ajuda": eighteen lines, in order.
+// "/ajuda": nineteen lines, in order.
 inline constexpr const char* kAjuda[] = {
     "Ajuda:",
     "/sair ou /quit - Sai do Zandor",
@@ -81,6 +89,7 @@ inline constexpr const char* kAjuda[] = {
     "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };
 

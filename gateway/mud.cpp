@@ -8,10 +8,12 @@
 #include <new>
 
 #include "gateway/cliente.h"
+#include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/tentativa.h"
 #include "text/formata.h"
 #include "text/telnet.h"
+#include "text/utf8.h"
 
 namespace zandor {
 
@@ -22,16 +24,16 @@ namespace {
 using namespace telnet;
 
 constexpr uint8_t kEstadoEscape = 2;
-constexpr int kUltimaPosicao = kMaxLinhaMud + kFolgaLinha;  // texto[302]: the last byte ever stored
 constexpr int kMaxCorpoEscape = 27;     // bytes before the final letter: up to 28 kept
 
-static_assert(kUltimaPosicao < kTamanhoTextoMud);
 static_assert(kMaxCorpoEscape + 2 <= kTamanhoEscape, "28 bytes of body and the final letter fit");
+static_assert(kTamanhoEscape + 1 < kMaxLinha, "a whole escape sequence fits an empty line");
+static_assert(kMaxLinha < UINT16_MAX, "contagem counts a whole line");
 
 constexpr unsigned char kTipoTerminal[] = {IAC, SB, kOpcaoTipoTerminal, 0, 'T', 'E', 'R', 'M', IAC, SE};
 constexpr unsigned char kTamanhoJanela[] = {IAC, SB, kOpcaoJanela, 0, 80, 0, 25, IAC, SE};
 
-constexpr int kTamanhoConectando = 300;
+constexpr int kTamanhoConectando = kMaxTexto;  // "/Conectando em %s %d", the address as typed
 
 // Options the gateway agrees to; every other one is refused.
 bool opcaoAceita(unsigned char opcao) {
@@ -60,7 +62,8 @@ const char* fimEscape(const char* p) {
   return p;
 }
 
-// Removes bytes below 32, and each escape sequence up to its first letter.
+}  // namespace
+
 void filtra(char* linha) {
   char* destino = linha;
   for (const char* p = linha; *p != '\0'; ++p) {
@@ -73,8 +76,6 @@ void filtra(char* linha) {
   }
   *destino = '\0';
 }
-
-}  // namespace
 
 // ---- input -----------------------------------------------------------------
 
@@ -133,11 +134,10 @@ void TMud::byteTexto(unsigned char b) {
     if (ehLetra(b)) {
       estado = 0;
       escape[posEscape++] = static_cast<char>(b);
-      if (contagem + posEscape <= kUltimaPosicao) {
-        texto[contagem] = static_cast<char>(ESC);
-        std::memcpy(texto + contagem + 1, escape, posEscape);
-        contagem = static_cast<uint16_t>(contagem + posEscape + 1);
-      }
+      abreEspaco(posEscape + 1);
+      texto[contagem] = static_cast<char>(ESC);
+      std::memcpy(texto + contagem + 1, escape, posEscape);
+      contagem = static_cast<uint16_t>(contagem + posEscape + 1);
       return;
     }
     if (b >= 33 && b <= 127) {
@@ -157,46 +157,66 @@ void TMud::byteTexto(unsigned char b) {
   } else if (b == BS || b == DEL) {
     if (contagem > 0) --contagem;
   } else {
-    if (contagem <= kUltimaPosicao - 1) texto[contagem] = static_cast<char>(b);
-    // Saturates rather than wrapping, so a flood without line ends can never
-    // bring the count back into the stored range.
-    if (contagem < UINT16_MAX) ++contagem;
+    abreEspaco(1);
+    texto[contagem++] = static_cast<char>(b);
   }
+}
+
+// A full line goes out as it stands, except that a UTF-8 character it would
+// split moves whole to the next line, so that a reader in UTF-8 gets every
+// character intact. (A Windows-1252 line may end in a byte that looks like
+// the start of such a character; it moves too, which changes only where the
+// line breaks.)
+void TMud::abreEspaco(int n) {
+  if (contagem + n <= kMaxLinha) return;
+  const int inicio = inicioIncompleto(texto, contagem);
+  const int levado = inicio > 0 ? contagem - inicio : 0;
+  char carregado[kMaxBytesUtf8];
+  std::memcpy(carregado, texto + contagem - levado, static_cast<size_t>(levado));
+  contagem = static_cast<uint16_t>(contagem - levado);
+  cEntrega();
+  std::memcpy(texto, carregado, static_cast<size_t>(levado));
+  contagem = static_cast<uint16_t>(levado);
 }
 
 // ---- delivery --------------------------------------------------------------
 
-void TMud::cEntrega() {
-  const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
-  const bool cortada = contagem > kMaxLinhaMud;
-  texto[n] = '\0';
+// A user being shown the history is skipped: a kept line reaches that user
+// through the history, in order; a prompt would land amid older lines and is
+// not for that user.
+void TMud::cEntrega(bool guarda) {
+  texto[contagem] = '\0';
+  if (guarda) historico.guarda(texto, contagem);
   contagem = 0;
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto, cortada);
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
+      c->cEscreveMud(texto);
   filtra(texto);
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido) c->cEscreveMud(texto, cortada);
+    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
+      c->cEscreveMud(texto);
 }
 
 // Three ticks without data: a prompt, most likely. Text with something
-// visible goes out as a line. Blanks and escapes alone stay pending; telnet
-// users who keep colours get those bytes raw. Framed users get nothing in
-// that step, since raw bytes would break their record stream.
+// visible goes out as a line, not kept in the history. Blanks and escapes
+// alone stay pending; telnet users who keep colours get those bytes raw.
+// Framed users get nothing in that step, since raw bytes would break their
+// record stream.
 void TMud::cExpira() {
   if (contagem == 0) return;
-  const int n = contagem < kMaxLinhaMud ? contagem : kMaxLinhaMud;
-  texto[n] = '\0';
+  texto[contagem] = '\0';
   for (const char* p = texto; *p != '\0'; ++p) {
     if (*p == ' ') continue;
     if (static_cast<unsigned char>(*p) == ESC) {
       p = fimEscape(p);
       continue;
     }
-    cEntrega();
+    cEntrega(false);
     return;
   }
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet) c->cEnvia(texto, n);
+    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo == kProtocoloTelnet && !c->cHistoriando())
+      c->cEnvia(texto, contagem);
 }
 
 // ---- output ----------------------------------------------------------------

@@ -4,7 +4,11 @@
 // lines with colour escape sequences kept whole, and delivers each line to
 // every user: unchanged to those who turned filtering off, stripped of
 // escapes and control bytes to the rest. A line left unfinished (a prompt)
-// is delivered after 3 quiet ticks.
+// is delivered after 3 quiet ticks. A line longer than kMaxLinha goes out as
+// several lines of at most that many bytes, so nothing of it is lost. Every
+// line the MUD ended is also kept in the history (historico.h), as
+// assembled; a prompt is not. A user who is being shown the history gets
+// kept lines through it instead, after what was asked for, and no prompts.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +22,11 @@ namespace zandor {
 
 class TCliente;
 
-inline constexpr int kTamanhoTextoMud = 2047;  // only the first 303 bytes are written
-inline constexpr int kMaxLinhaMud = kMaxLinha; // a delivered line keeps this many bytes
+inline constexpr int kTamanhoTextoMud = kMaxLinha + 1;  // a line and its terminator
 inline constexpr int kTamanhoComando = 30;
 inline constexpr int kTamanhoEscape = 29;
 inline constexpr int kTicksPrompt = 3;
-inline constexpr int kTamanhoLinhaMud = kCapacidadeMensagem;  // a line for the MUD with its CR LF
+inline constexpr int kTamanhoLinhaMud = kMaxLinha + 3;  // a line for the MUD with its CR LF
 
 class TMud : public TComunica, public TTempo {
  public:
@@ -32,14 +35,18 @@ class TMud : public TComunica, public TTempo {
 
   // Queues the text and CR LF; a line that does not fit the ring is lost.
   void cEnviaLinha(const char* linhaUsuario);
-  // Delivers the pending line to every user whose protocol is known.
-  void cEntrega();
+  // Delivers the pending line to every user whose protocol is known, keeping
+  // it in the history when `guarda` (a line the MUD ended, or a piece of one).
+  void cEntrega(bool guarda = true);
 
  private:
   void byteTelnet(unsigned char b);
   void byteTexto(unsigned char b);
+  // Makes room for `n` more bytes: a line that has no room left for them is
+  // delivered first, as a line of its own.
+  void abreEspaco(int n);
 
-  uint16_t contagem = 0;  // bytes taken since the last delivery, stored or not
+  uint16_t contagem = 0;  // bytes of the line being assembled, at most kMaxLinha
   char texto[kTamanhoTextoMud];
   uint8_t estado = 0;     // 0 text, 2 inside an escape, 10/13 after LF/CR
   unsigned char comando[kTamanhoComando];  // the telnet command being read, from its IAC
@@ -49,6 +56,10 @@ class TMud : public TComunica, public TTempo {
 };
 
 extern TMud* mud;
+
+// What a user who filters colours reads of a MUD line: bytes below 32 and
+// each escape sequence up to its first letter removed, in place.
+void filtra(char* linha);
 
 // Tells everyone "/Conectando em ..." and starts an attempt (tentativa.h),
 // which resolves, connects and, as `modoTls` asks (tls.h), shakes hands

@@ -4,18 +4,21 @@
 // `linha` keeps the line being assembled. Its first three bytes hold a framed
 // record's header; the text starts at byte 3 for both protocols:
 //
-//   0     1     2     3                                   303  304
-//   +-----+-----+-----+-------------------------------------+----+
-//   |type | lenL| lenH| text: at most 300 characters kept   |    |
-//   +-----+-----+-----+-------------------------------------+----+
+//   0     1     2     3                                  8003  8004
+//   +-----+-----+-----+------------------------------------+----+
+//   |type | lenL| lenH| text: at most 8000 bytes kept      |NUL |
+//   +-----+-----+-----+------------------------------------+----+
 //   `tamanho` counts from byte 0, header included, and goes on counting
-//   bytes that no longer fit so the telnet limit of 2048 can be enforced.
+//   telnet bytes that no longer fit (up to its 16-bit limit), so that a line
+//   past 8000 bytes is known as such when it ends: it goes nowhere, and its
+//   author alone is told. A framed record (1024 bytes at most) always fits.
 //
 // The line is kept as typed also for a UTF-8 user, whose lines for the MUD
-// go out in those bytes (comandos.cpp decodes the rest). Two things differ
-// for such a user: a BS erases a whole character, and a character split by
-// the cut is closed with "?".
+// go out in those bytes (comandos.cpp decodes the rest). For such a user a
+// BS erases a whole character.
 #include <sys/socket.h>
+
+#include <cstring>
 
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
@@ -29,19 +32,20 @@ using namespace telnet;
 
 namespace {
 
-constexpr int kInicioTexto = 3;                          // after the framed header
-constexpr int kCorteTexto = kInicioTexto + kMaxLinha;    // 303: where the terminator goes
-constexpr int kUltimaGuardada = kCorteTexto + kFolgaLinha - 1;  // 304: last position ever written
-constexpr int kMaxLinhaTelnet = 2048;      // counted past this, the session ends
-constexpr int kMaxQuadro = 1024;           // header and payload
+constexpr int kInicioTexto = 3;                        // after the framed header
+constexpr int kFimTexto = kInicioTexto + kMaxLinha;    // 8003: where the terminator goes
+constexpr int kMaxQuadro = 1024;                       // header and payload
 
-static_assert(kUltimaGuardada == 304 && kUltimaGuardada < kTamanhoLinha);
+static_assert(kFimTexto < kTamanhoLinha);
+static_assert(kMaxQuadro <= kFimTexto, "a whole framed record is always kept");
+static_assert(kFimTexto < UINT16_MAX, "tamanho counts past a whole line");
+static_assert(kMaxLinha == 8000, "msg::kLinhaLonga names the limit");
 
 constexpr unsigned char kMarcaTempo[] = {IAC, WILL, kOpcaoMarcaTempo};
 
 }  // namespace
 
-bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
+bool TCliente::passoTelnet(const char*& p, const char* fim) {
   if (tamanho < kInicioTexto) tamanho = kInicioTexto;
   while (p < fim) {
     const unsigned char b = static_cast<unsigned char>(*p++);
@@ -78,20 +82,16 @@ bool TCliente::passoTelnet(const char*& p, const char* fim, bool& destruido) {
     } else if (b == BS || b == DEL) {
       // A UTF-8 user erases a character, not one of its bytes; past the
       // bytes kept there is nothing to look at, and only the count goes back.
-      if ((opcoes & kOpcaoUtf8) && tamanho > kInicioTexto && tamanho <= kUltimaGuardada + 1)
+      if ((opcoes & kOpcaoUtf8) && tamanho > kInicioTexto && tamanho <= kFimTexto)
         tamanho = static_cast<uint16_t>(kInicioTexto + inicioUltimo(linha + kInicioTexto, tamanho - kInicioTexto));
-      else if (tamanho > kInicioTexto)
+      else if (tamanho > kInicioTexto && tamanho < UINT16_MAX)
         --tamanho;
     } else if (b == 0) {
       // dropped
-    } else if (tamanho <= kUltimaGuardada) {
+    } else if (tamanho < kFimTexto) {
       linha[tamanho++] = static_cast<char>(b);
-    } else if (tamanho <= kMaxLinhaTelnet) {
-      ++tamanho;
-    } else {
-      destruido = true;
-      delete this;
-      return false;
+    } else if (tamanho < UINT16_MAX) {
+      ++tamanho;  // past the line's limit: only counted
     }
   }
   return false;
@@ -115,8 +115,7 @@ bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
   }
   int quer = total - tamanho;
   if (quer > fim - p) quer = static_cast<int>(fim - p);
-  for (int i = 0; i < quer; ++i)
-    if (tamanho + i <= kUltimaGuardada) linha[tamanho + i] = p[i];
+  std::memcpy(linha + tamanho, p, static_cast<size_t>(quer));
   p += quer;
   tamanho = static_cast<uint16_t>(tamanho + quer);
   return tamanho >= total;
@@ -124,7 +123,10 @@ bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
 
 void TCliente::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
-    if (n == 0) delete this;  // closed or failed: leave silently
+    if (n == 0)
+      delete this;  // closed or failed: leave silently
+    else
+      cBombeiaHistoria();  // drained: a history under way goes on
     return;
   }
   // Every complete line of the delivery is handled, in order, for as long as
@@ -134,16 +136,15 @@ void TCliente::cEvento(const char* dados, int32_t n) {
   const char* const fim = dados + n;
   while (p < fim) {
     bool destruido = false;
-    const bool completa =
-        protocolo == kProtocoloQuadros ? passoQuadros(p, fim, destruido) : passoTelnet(p, fim, destruido);
+    const bool completa = protocolo == kProtocoloQuadros ? passoQuadros(p, fim, destruido) : passoTelnet(p, fim);
     if (destruido || !completa) return;
     if (!completaLinha()) return;
   }
 }
 
 bool TCliente::completaLinha() {
-  linha[tamanho > kCorteTexto - 1 ? kCorteTexto : tamanho] = '\0';
-  if ((opcoes & kOpcaoUtf8) && tamanho > kCorteTexto) fechaCorte(linha + kInicioTexto, kMaxLinha);
+  const bool longa = tamanho > kFimTexto;
+  linha[longa ? kFimTexto : tamanho] = '\0';
   tamanho = 0;
   if (protocolo != kProtocoloDesconhecido) cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
   char* texto = linha + kInicioTexto;
@@ -181,17 +182,24 @@ bool TCliente::completaLinha() {
     if (cModo() == kModoRetido) {
       cMuda(kModoNormal, kNivelNormal);
       cLimpa();
+      cBombeiaHistoria();
     }
   }
-  return despacha(texto);
+  return despacha(texto, longa);
 }
 
-bool TCliente::despacha(char* texto) {
+bool TCliente::despacha(char* texto, bool longa) {
   texto = pulaBrancos(texto);
   if (texto[0] == '\0') return true;
   if (etapa == kEtapaDetectado) {
     cPedeApelido();
     etapa = kEtapaPedido;
+  }
+  // Nothing of a line past the limit is used, so nothing half of it is
+  // stored on the MUD or said in the chat.
+  if (longa) {
+    cEscreve(msg::kLinhaLonga);
+    return true;
   }
   if (!cInterpreta(texto)) {
     delete this;
@@ -218,6 +226,7 @@ void TCliente::cExpira() {
       cEscreve("");
       cArma(kTicksNomeado);
       cMuda(kModoNormal, kNivelNormal);
+      cBombeiaHistoria();
       return;
   }
 }

@@ -31,9 +31,9 @@ namespace {
 // Each record waiting on a SOCK_SEQPACKET end: one per send.
 std::vector<std::string> pacotes(int fd) {
   std::vector<std::string> r;
-  char tmp[4096];
+  std::vector<char> tmp(kTamanhoAnel);  // a whole ring goes as one packet
   ssize_t n;
-  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.emplace_back(tmp, static_cast<size_t>(n));
+  while ((n = recv(fd, tmp.data(), tmp.size(), 0)) > 0) r.emplace_back(tmp.data(), static_cast<size_t>(n));
   return r;
 }
 
@@ -81,18 +81,19 @@ std::string serie(int n, int semente = 0) {
 TEST_F(Comunica, WrappedMessageGoesOutAsTwoSendsInOrder) {
   Ponta* p;
   const int par = liga(p, "A", SOCK_SEQPACKET);
-  const std::string antes(2000, '.');
-  ASSERT_TRUE(p->cEnvia(antes.data(), 2000));
+  constexpr int kAntes = kTamanhoAnel - 48;
+  const std::string antes(kAntes, '.');
+  ASSERT_TRUE(p->cEnvia(antes.data(), kAntes));
   ASSERT_TRUE(p->cDescarrega());
   ASSERT_EQ(pacotes(par), std::vector<std::string>{antes});
-  ASSERT_EQ(p->cLeitura(), 2000);
-  ASSERT_EQ(p->cEscrita(), 2000);
+  ASSERT_EQ(p->cLeitura(), kAntes);
+  ASSERT_EQ(p->cEscrita(), kAntes);
 
   const std::string msg = serie(100);
   ASSERT_TRUE(p->cEnvia(msg.data(), 100));
   EXPECT_EQ(p->cEscrita(), 52);
   EXPECT_EQ(p->cPendentes(), 100);
-  EXPECT_EQ(std::string(p->cAnel() + 2000, 48), msg.substr(0, 48));
+  EXPECT_EQ(std::string(p->cAnel() + kAntes, 48), msg.substr(0, 48));
   EXPECT_EQ(std::string(p->cAnel(), 52), msg.substr(48));
   EXPECT_EQ(pacotes(par), std::vector<std::string>{}) << "queuing sends nothing";
 
@@ -113,9 +114,11 @@ void PrintTo(const CasoCabe& c, std::ostream* os) { *os << c.nome; }
 
 class Cabe : public Comunica, public ::testing::WithParamInterface<CasoCabe> {};
 
-// On an empty ring the fit test leaves one more slot free than the ring's
-// own rule: 2046 bytes in modes 4 and 5. Only the blocked send, which waits
-// for an empty ring and does not test again, queues 2047.
+// On an empty ring an ordinary message fits below its share, 2047 bytes: up
+// to 2046. A longer one fits below the whole ring, up to 32766 (a message
+// that would leave its limit exactly reached does not fit). Only the blocked
+// send, which waits for an empty ring and does not test again, queues a full
+// ring.
 TEST_P(Cabe, EmptyRingTakesWhatFits) {
   const CasoCabe& caso = GetParam();
   Ponta* p;
@@ -127,9 +130,6 @@ TEST_P(Cabe, EmptyRingTakesWhatFits) {
   EXPECT_EQ(le(par), "") << "nothing is sent while queuing";
   EXPECT_EQ(p->cPendentes(), caso.aceita ? caso.n : 0);
   EXPECT_FALSE(p->fechar);
-  if (caso.n == 2047 && caso.aceita) {
-    EXPECT_EQ(p->cLivre(), 0) << "one slot stays empty";
-  }
   p->cMuda(kModoNormal, kNivelNormal);
   EXPECT_TRUE(p->cDescarrega());
   EXPECT_EQ(le(par), caso.aceita ? msg : "");
@@ -138,12 +138,13 @@ TEST_P(Cabe, EmptyRingTakesWhatFits) {
 INSTANTIATE_TEST_SUITE_P(Comunica, Cabe,
                          ::testing::Values(CasoCabe{"EmptyMessage", 4, 0, true, 4},
                                            CasoCabe{"Normal2046", 4, 2046, true, 4},
-                                           CasoCabe{"Normal2047", 4, 2047, false, 4},
-                                           CasoCabe{"Normal2048", 4, 2048, false, 4},
+                                           CasoCabe{"NormalLong2047", 4, 2047, true, 4},
+                                           CasoCabe{"NormalBelowTheWholeRing", 4, kCapacidadeAnel - 1, true, 4},
+                                           CasoCabe{"NormalWholeRing", 4, kCapacidadeAnel, false, 4},
                                            CasoCabe{"Held2046", 5, 2046, true, 5},
-                                           CasoCabe{"Held2047EndsTheHold", 5, 2047, false, 4},
-                                           CasoCabe{"Blocking2047", 3, 2047, true, 3},
-                                           CasoCabe{"Blocking2048", 0, 2048, false, 0}),
+                                           CasoCabe{"HeldWholeRingEndsTheHold", 5, kCapacidadeAnel, false, 4},
+                                           CasoCabe{"BlockingWholeRing", 3, kCapacidadeAnel, true, 3},
+                                           CasoCabe{"BlockingPastTheRing", 0, kTamanhoAnel, false, 0}),
                          PeloNome());
 
 TEST_F(Comunica, NegativeLengthTakesTheTextsLength) {
@@ -196,6 +197,26 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
                                            CasoCheio{"HeldPeerReads", true, true, true},
                                            CasoCheio{"HeldPeerFull", true, false, false}),
                          PeloNome());
+
+// Ordinary output keeps to its share: behind 2000 bytes a peer has not
+// taken, a 100-byte message is refused, while a long line still fits, and the
+// ordinary share stays used up behind it. What was queued goes out in order.
+TEST_F(Comunica, LongMessageFitsBehindAFullShareOfOrdinaryOutput) {
+  Ponta* p;
+  const int par = liga(p, "A");
+  const std::string recheio = enche(p->soqueteSaida);
+  const std::string a = serie(2000), curta = serie(100, 7), longa = serie(20000, 3);
+  ASSERT_TRUE(p->cEnvia(a.data(), 2000));
+  EXPECT_FALSE(p->cEnvia(curta.data(), 100));
+  EXPECT_TRUE(p->cEnvia(longa.data(), 20000));
+  EXPECT_EQ(p->cLivre(), 0);
+  EXPECT_FALSE(p->cEnvia(curta.data(), 100));
+  EXPECT_EQ(p->cPendentes(), 22000);
+  std::string lido;
+  while (!p->cDescarrega()) lido += le(par);
+  lido += le(par);
+  EXPECT_TRUE(lido == recheio + a + longa) << lido.size() << " bytes read";
+}
 
 // The direct send goes out at once, ahead of held output, and leaves the
 // ring, the marks and the mode as they were. Failing, it changes nothing
@@ -445,21 +466,22 @@ TEST_F(ComunicaMarcas, ConstantBatchSetsNoMarkAndClearForgets) {
 // mark and every older one; newer ones survive.
 TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
   par_ = liga(p_, "A");
-  const std::string mil(1000, 'm');
+  constexpr int kLote = (kTamanhoAnel - 48) / 2;
+  const std::string lote1(kLote, 'm');
   lote = 1;
-  ASSERT_TRUE(p_->cEnvia(mil.data(), 1000));  // batch 1 at 0
+  ASSERT_TRUE(p_->cEnvia(lote1.data(), kLote));  // batch 1 at 0
   ASSERT_TRUE(p_->cDescarrega());
   lote = 2;
-  ASSERT_TRUE(p_->cEnvia(mil.data(), 1000));  // batch 2 at 1000
+  ASSERT_TRUE(p_->cEnvia(lote1.data(), kLote));  // batch 2 at kLote
   ASSERT_TRUE(p_->cDescarrega());
-  ASSERT_EQ(marcas(), (std::vector<int>{1000, 0, -1, -1}));
-  // From 2000, 46 bytes end two short of position 0 and keep its mark.
-  ASSERT_TRUE(p_->cEnvia(mil.data(), 46));
-  EXPECT_EQ(marcas(), (std::vector<int>{1000, 0, -1, -1}));
+  ASSERT_EQ(marcas(), (std::vector<int>{kLote, 0, -1, -1}));
+  // From 2 * kLote, 46 bytes end two short of position 0 and keep its mark.
+  ASSERT_TRUE(p_->cEnvia(lote1.data(), 46));
+  EXPECT_EQ(marcas(), (std::vector<int>{kLote, 0, -1, -1}));
   // One more byte would leave the ring exactly full from that mark.
-  ASSERT_TRUE(p_->cEnvia(mil.data(), 1));
-  EXPECT_EQ(marcas(), (std::vector<int>{1000, -1, -1, -1}));
-  EXPECT_EQ(p_->cEscrita(), 2047);
+  ASSERT_TRUE(p_->cEnvia(lote1.data(), 1));
+  EXPECT_EQ(marcas(), (std::vector<int>{kLote, -1, -1, -1}));
+  EXPECT_EQ(p_->cEscrita(), kTamanhoAnel - 1);
   le(par_);
 }
 

@@ -318,39 +318,37 @@ INSTANTIATE_TEST_SUITE_P(
         CasoFiltro{"HighBytesKept", "/a\xE9\xFE\r", "/Ana. a\xE9\xFE"}),
     PeloNome());
 
-TEST_F(Sessao, TelnetLineKeepsItsFirst300Characters) {
-  Usuario& ana = telnet("Ana");
-  for (int tamanho : {300, 301, 350, 2046}) {
-    SCOPED_TRACE(tamanho);
-    // The line is "/" and then x's: the chat line shows 299 of them.
-    ana.recebe("/" + std::string(tamanho - 1, 'x') + "\r");
-    EXPECT_EQ(ana.le(), linhaTelnet("/Ana. " + std::string(299, 'x')));
-  }
-  ana.recebe("/" + std::string(298, 'y') + "\r");
-  EXPECT_EQ(ana.le(), linhaTelnet("/Ana. " + std::string(298, 'y')));
-}
-
-// The 2047th character of a line without a line end, backspaces deducted,
-// closes the connection at once and tells nobody.
-TEST_F(Sessao, OverlongTelnetLineClosesSilently) {
+// A typed line of up to 8000 bytes is used whole. A longer one goes
+// nowhere: its author alone is told, and the session reads on.
+TEST_F(Sessao, TelnetLineOf8000BytesIsWholeALongerOneIsRefused) {
   Usuario& bia = telnet("Bia");
   Usuario& ana = telnet("Ana");
-  ana.recebe(std::string(2040, 'x'));
-  ana.recebeAosBytes(std::string(6, 'x'));  // 2046 characters
-  ASSERT_TRUE(ana.vivo());
-  ana.recebe("\x08" "x");  // still 2046
-  ASSERT_TRUE(ana.vivo());
-  ana.recebe("x\r/depois\r");
-  EXPECT_FALSE(ana.vivo());
-  EXPECT_TRUE(ana.fechou());
-  EXPECT_EQ(bia.le(), "");
+  for (int tamanho : {300, 2048, 8000}) {
+    SCOPED_TRACE(tamanho);
+    const std::string x(tamanho - 1, 'x');
+    ana.recebe("/" + x.substr(0, 200));
+    ana.recebeAosBytes(x.substr(200) + "\r");
+    EXPECT_EQ(bia.le(), linhaTelnet("/Ana. " + x));
+    EXPECT_EQ(ana.le(), linhaTelnet("/Ana. " + x));
+  }
+  for (int tamanho : {8001, 70000}) {
+    SCOPED_TRACE(tamanho);
+    ana.recebe("/" + std::string(tamanho - 1, 'x') + "\r");
+    EXPECT_EQ(ana.le(), "/Linha longa demais: m\xE1ximo de 8000 bytes\r\n");
+    EXPECT_EQ(bia.le(), "");
+    ASSERT_TRUE(ana.vivo());
+  }
+  // Backspaces count: 8001 bytes less one are a line of 8000.
+  ana.recebe("/" + std::string(8000, 'y') + "\x08\r/z\r");
+  EXPECT_EQ(bia.le(), linhaTelnet("/Ana. " + std::string(7999, 'y')) + "/Ana. z\r\n");
 }
 
-TEST_F(Sessao, OverlongFirstLineClosesToo) {
+// The first line only tells the protocol, whatever its length.
+TEST_F(Sessao, LongFirstLineChoosesTheFramedProtocol) {
   Usuario& u = novo();
-  u.recebe(std::string(2047, ' '));
-  EXPECT_FALSE(u.vivo());
-  EXPECT_TRUE(u.fechou());
+  u.recebe(std::string(9000, ' ') + "\r\n");
+  ASSERT_TRUE(u.vivo());
+  EXPECT_EQ(u.le(), "+OK Entrando via Orvalho\r\n");
 }
 
 // ---- framed decoding -------------------------------------------------------
@@ -378,14 +376,14 @@ TEST_F(Sessao, FramedPayloadEndsAtItsFirstZeroByte) {
   EXPECT_EQ(bia.le(), "/Ana. ab\r\n/Ana. ef\r\n");
 }
 
-TEST_F(Sessao, FramedPayloadOf1021BytesIsTakenAndCut) {
+TEST_F(Sessao, FramedPayloadOf1021BytesIsTakenWhole) {
   Usuario& bia = telnet("Bia");
   Usuario& ana = orvalho("Ana");
   const std::string r = quadro("/" + std::string(1020, 'y'));
   ana.recebe(r.substr(0, 700));
   ana.recebe(r.substr(700));
   ASSERT_TRUE(ana.vivo());
-  EXPECT_EQ(bia.le(), linhaTelnet("/Ana. " + std::string(299, 'y')));
+  EXPECT_EQ(bia.le(), linhaTelnet("/Ana. " + std::string(1020, 'y')));
   // The stream is still in step: the next record is read as one.
   ana.recebe(quadro("/z"));
   EXPECT_EQ(bia.le(), "/Ana. z\r\n");

@@ -235,10 +235,13 @@ TEST_F(Tentativa, ThirtySecondsWithoutAnOutcomeEndItAndWhatWaitedGoesToTheOldLin
   liberado = false;
   ana_->digita("/mud lento.exemplo 4000\r\n");
   ambosOuvem(conectando("lento.exemplo", 4000));
-  // What waits is bounded: six lines of 300 characters fit, a seventh is
-  // dropped whole, and a short one after it still fits.
+  // What waits is bounded: as many of the longest lines as fit (each with
+  // its CR LF and two bytes of length), then one more is dropped whole, and
+  // a short one after it still fits.
   const std::string longa(kMaxLinha, 'x');
-  for (int i = 0; i < 7; ++i) ana_->digita(std::to_string(i) + longa.substr(1) + "\r\n");
+  const int cabem = kTamanhoEspera / (kMaxLinha + 4);
+  ASSERT_LT(cabem * (kMaxLinha + 4) + 5 + 2, kTamanhoEspera);
+  for (int i = 0; i <= cabem; ++i) ana_->digita(std::to_string(i) + longa.substr(1) + "\r\n");
   ana_->digita("fim\r\n");
 
   cAvanca(kTicksTentativa - 1);
@@ -248,7 +251,7 @@ TEST_F(Tentativa, ThirtySecondsWithoutAnOutcomeEndItAndWhatWaitedGoesToTheOldLin
   EXPECT_EQ(tentativa, nullptr);
   ambosOuvem("/Erro: Connection timed out\r\n");
   std::string esperado;
-  for (int i = 0; i < 6; ++i) esperado += std::to_string(i) + longa.substr(1) + "\r\n";
+  for (int i = 0; i < cabem; ++i) esperado += std::to_string(i) + longa.substr(1) + "\r\n";
   EXPECT_EQ(ouveAntigo(), esperado + "fim\r\n");
 }
 

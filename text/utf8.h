@@ -68,15 +68,4 @@ int inicioIncompleto(const char* texto, int n);
 // when the text ends in a sequence, whole or unfinished; n - 1 otherwise.
 int inicioUltimo(const char* texto, int n);
 
-// `texto` holds the first n bytes of a longer UTF-8 text and a terminator
-// after them. A character the cut split becomes one "?", never a broken
-// sequence. Returns the new length.
-inline int fechaCorte(char* texto, int n) {
-  const int k = inicioIncompleto(texto, n);
-  if (k == n) return n;
-  texto[k] = '?';
-  texto[k + 1] = '\0';
-  return k + 1;
-}
-
 }  // namespace zandor

@@ -22,6 +22,7 @@
 #include "framework/laco.h"
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
+#include "gateway/historico.h"
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
 #include "quadro.h"
@@ -248,6 +249,29 @@ TEST_F(Alocacao, MudLineToEveryUser) {
   EXPECT_EQ(paraMud_.n, 20 * (3 + 9));  // WILL NAWS and the window size, each time
 }
 
+// Long lines both ways: a MUD line of 20000 bytes goes out as three lines to
+// every reader (João's in UTF-8), a typed line of 8000 bytes goes to the MUD
+// and a longer one is refused, all without an allocation.
+TEST_F(Alocacao, LongLinesBothWays) {
+  const std::string longa = std::string(20000, '\xE9') + "\r\n";
+  const std::string digitada = std::string(8000, 'd') + "\r\n";
+  const std::string demais = std::string(8001, 'e') + "\r\n";
+  comeca();
+  mud->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
+  descarregaTodos();
+  ana_.sessao->cEvento(digitada.data(), static_cast<int32_t>(digitada.size()));
+  joao_.sessao->cEvento(demais.data(), static_cast<int32_t>(demais.size()));
+  descarregaTodos();
+  para();
+  confereNada();
+
+  // The break falls before a byte that could start a UTF-8 character.
+  const std::string e7999(7999, '\xE9');
+  EXPECT_EQ(ana_.recebido.texto(), e7999 + "\r\n" + e7999 + "\r\n" + std::string(4002, '\xE9') + "\r\n");
+  EXPECT_EQ(joao_.recebido.n, 2 * (2 * 7999 + 2) + 2 * 4002 + 2 + std::strlen("/Linha longa demais: m\xC3\xA1ximo de 8000 bytes\r\n"));
+  EXPECT_EQ(paraMud_.texto(), digitada);
+}
+
 // Typed lines of named users: a chat line, "/quem", a line for the MUD, in
 // both protocols and from the UTF-8 user, whose lines are decoded first.
 TEST_F(Alocacao, TypedLinesOfNamedUsers) {
@@ -310,6 +334,39 @@ TEST_F(Alocacao, LinesWhileAConnectWaits) {
   for (int vez = 0; vez < 10; ++vez) paraMud += "norte\r\n\x03/olhar\r\n";
   EXPECT_EQ(paraMud_.texto(), paraMud);
   EXPECT_EQ(ana_.recebido.texto(), "/Erro: Connection refused\r\n");
+}
+
+// "/historia" from each kind of user, with MUD lines kept meanwhile and the
+// reply carried on by the drained event: nothing is allocated.
+TEST_F(Alocacao, HistoryRepliesToEveryKindOfUser) {
+  historico.limpa();
+  const std::string linha = "\x1B[1;32mOl\xE1, aventureiro!\x1B[0m\r\n";
+  const std::vector<std::pair<Usuario*, std::string>> pedidos = {
+      {&ana_, "/historia 30\r\n"}, {&bia_, "/hist\xF3ria\r\n"}, {&caio_, quadro("/historia 1000")},
+      {&joao_, "/hist\xC3\xB3ria 3\r\n"}, {&ana_, "/historia 0\r\n"}};
+  comeca();
+  for (int i = 0; i < 40; ++i) mud->cEvento(linha.data(), static_cast<int32_t>(linha.size()));
+  for (const auto& [u, l] : pedidos) {
+    u->sessao->cEvento(l.data(), static_cast<int32_t>(l.size()));
+    mud->cEvento(linha.data(), static_cast<int32_t>(linha.size()));
+  }
+  for (int passo = 0; passo < 4; ++passo) {
+    for (Usuario* u : {&ana_, &bia_, &caio_, &joao_})
+      if (!u->sessao->cVazio() && u->sessao->cDescarrega()) u->sessao->cEvento(nullptr, 1);
+    descarregaTodos();
+  }
+  para();
+  confereNada();
+  historico.limpa();
+
+  for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) EXPECT_FALSE(u->sessao->cHistoriando());
+  const std::string ana = ana_.recebido.texto();
+  EXPECT_NE(ana.find("/Hist\xF3rico: 30 linhas\r\n"), std::string::npos);
+  EXPECT_NE(ana.find("/Uso: /historia [1 a 1000]\r\n"), std::string::npos);
+  EXPECT_NE(bia_.recebido.texto().find("/Hist\xF3rico: 20 linhas\r\n\x1B[1;32m"), std::string::npos);
+  EXPECT_NE(caio_.recebido.texto().find(quadro("/Hist\xF3rico: 42 linhas")), std::string::npos);
+  EXPECT_NE(joao_.recebido.texto().find("/Hist\xC3\xB3rico: 3 linhas\r\nOl\xC3\xA1, aventureiro!\r\n"),
+            std::string::npos);
 }
 
 // Passes of the loop while a user types and the MUD answers: reading,

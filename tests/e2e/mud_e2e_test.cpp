@@ -394,27 +394,41 @@ TEST_F(MudLink, ColourFilteringPerUser) {
   EXPECT_TRUE(recebe(ana, "fim\r\n"));
 }
 
-TEST_F(MudLink, LongLinesAreCutAt300Bytes) {
+// Nothing of a long line is lost: up to 8000 bytes it is one line, and a
+// longer one goes on in further lines of at most 8000 bytes.
+TEST_F(MudLink, LongLinesReachEveryUserWhole) {
   inicia();  // Ana filters colours (the default)
   ASSERT_TRUE(entraBia());
   ASSERT_TRUE(biaSemFiltro());
   Conexao lado = liga(ana, falso, {&ana, &bia});
 
-  const std::string a298(298, 'a');
+  const std::string r7989(7989, 'r'), y8000(8000, 'y'), a7996(7996, 'a'), a7998(7998, 'a');
+  const std::string cor = kEsc + "[1;31m" + r7989 + kEsc + "[0m";  // 8000 bytes
   const std::vector<CasoFiltro> casos = {
-      {"400 bytes", std::string(400, 'x') + "\r\n", std::string(300, 'x') + "\r\n", std::string(300, 'x') + "\r\n"},
-      // Bytes past the stored ones are still counted, so backspaces take
-      // those back first.
-      {"backspaces past the stored bytes", a298 + "BCDEFGH" + std::string(6, '\b') + "\r\n", a298 + "B\r\n",
-       a298 + "B\r\n"},
-      // A sequence that would end past the 303rd byte is dropped whole.
-      {"sequence beyond the room", a298 + kEsc + "[1;31mZ\r\n", a298 + "Z\r\n", a298 + "Z\r\n"},
-      // One that just fits is kept, and the 300-byte cut may split it.
-      {"sequence split by the cut", std::string(296, 'a') + kEsc + "[1;31mZ\r\n",
-       std::string(296, 'a') + kEsc + "[1;\r\n", std::string(296, 'a') + "\r\n"},
+      {"8000 bytes", std::string(8000, 'x') + "\r\n", std::string(8000, 'x') + "\r\n", std::string(8000, 'x') + "\r\n"},
+      {"8000 bytes with colours", cor + "\r\n", cor + "\r\n", r7989 + "\r\n"},
+      {"20000 bytes", y8000 + y8000 + std::string(4000, 'y') + "\r\n",
+       y8000 + "\r\n" + y8000 + "\r\n" + std::string(4000, 'y') + "\r\n",
+       y8000 + "\r\n" + y8000 + "\r\n" + std::string(4000, 'y') + "\r\n"},
+      // A backspace takes back a byte of the line still being assembled.
+      {"backspace at the limit", a7998 + "B\bCD\r\n", a7998 + "CD\r\n", a7998 + "CD\r\n"},
+      // A sequence that no longer fits starts the next line, whole.
+      {"sequence beyond the room", a7996 + kEsc + "[1;31mZ\r\n", a7996 + "\r\n" + kEsc + "[1;31mZ\r\n",
+       a7996 + "\r\nZ\r\n"},
       {"then a short line", "curta\r\n", "curta\r\n", "curta\r\n"},
   };
   confereFiltros(lado, casos);
+
+  // Typed lines of up to 8000 bytes reach the MUD whole; a longer one goes
+  // nowhere and only its author is told. Chat is whole as well.
+  ana.envia(std::string(8000, 'd') + "\r\n");
+  EXPECT_TRUE(recebe(lado, std::string(8000, 'd') + "\r\n"));
+  ana.envia(std::string(8001, 'e') + "\r\nfim\r\n");
+  EXPECT_TRUE(recebe(ana, "/Linha longa demais: m\xE1ximo de 8000 bytes\r\n"));
+  EXPECT_TRUE(recebe(lado, "fim\r\n"));
+  bia.envia("/ " + std::string(7998, 'c') + "\r\n");
+  EXPECT_TRUE(recebe(ana, "/Bia. " + std::string(7998, 'c') + "\r\n"));
+  EXPECT_TRUE(recebe(bia, "/Bia. " + std::string(7998, 'c') + "\r\n"));
 }
 
 TEST_F(MudLink, FramedUsersGetRecordsWrappedForTheirWidth) {

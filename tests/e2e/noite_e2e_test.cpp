@@ -44,6 +44,7 @@ const std::vector<std::string> kAjuda = {
     "/ seguido de uma mensagem - Envia mensagem para quem estiver no Zandor",
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
+    "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };
 

@@ -64,7 +64,7 @@ TEST_F(Utf8, ToggleBeforeANicknameAndTheGatewaysTextsConverted) {
   const std::string ajuda = u.toma();
   int linhas = 0;
   for (size_t p = ajuda.find("\r\n"); p != std::string::npos; p = ajuda.find("\r\n", p + 2)) ++linhas;
-  EXPECT_EQ(linhas, 18);
+  EXPECT_EQ(linhas, 19);
   EXPECT_EQ(ajuda.rfind("Ajuda:\r\n", 0), 0u);
   EXPECT_NE(ajuda.find("\r\n    Nota: ao permitir um endere\xC3\xA7o deixar\xC3\xA1 de permitir outro\r\n"), std::string::npos);
   EXPECT_NE(ajuda.find("\r\n/c2 - Alterna entre filtrar/n\xC3\xA3o filtrar cores; n\xC3\xA3o recomandado para Orvalho\r\n"),
@@ -111,7 +111,7 @@ TEST_F(Utf8, MudLinesInEitherCharsetToEitherUser) {
   EXPECT_TRUE(recebe(bia, "//Ana chegou\r\n"));
   Conexao lado = liga(ana);
 
-  const std::string a299(299, 'a');
+  const std::string a7999(7999, 'a'), b7998(7998, 'b');
   struct Caso {
     std::string doMud, paraAna, paraBia;
   };
@@ -119,10 +119,10 @@ TEST_F(Utf8, MudLinesInEitherCharsetToEitherUser) {
       {"Ol\xC3\xA1 \xE2\x82\xAC", "Ol\xC3\xA1 \xE2\x82\xAC", "Ol\xC3\xA1 \xE2\x82\xAC"},  // a UTF-8 MUD
       {"Ol\xE1 \x80", "Ol\xC3\xA1 \xE2\x82\xAC", "Ol\xE1 \x80"},                        // a Windows-1252 MUD
       {"\x1b[1mOl\xC3\xA1\x1b[0m", "Ol\xC3\xA1", "Ol\xC3\xA1"},                        // valid once filtered
-      // Cut at 300 bytes inside a character, then inside a Latin-1 text.
-      {a299 + "\xC3\xA1 fim", a299 + "?", a299 + "\xC3"},
-      {std::string(298, 'b') + "\xE1\xE9 fim", std::string(298, 'b') + "\xC3\xA1\xC3\xA9",
-       std::string(298, 'b') + "\xE1\xE9"},
+      // Past 8000 bytes a character the break would split starts the next
+      // line whole; so does a Latin-1 letter that looks like the start of one.
+      {a7999 + "\xC3\xA1 fim", a7999 + "\r\n\xC3\xA1 fim", a7999 + "\r\n\xC3\xA1 fim"},
+      {b7998 + "\xE1\xE9 fim", b7998 + "\xC3\xA1\r\n\xC3\xA9 fim", b7998 + "\xE1\r\n\xE9 fim"},
   };
   for (const Caso& c : filtrados) {
     lado.envia(c.doMud + "\r\n");
@@ -143,20 +143,21 @@ TEST_F(Utf8, TypedLinesReachTheMudAsTyped) {
   Conexao lado = liga(ana);
 
   // Invalid bytes too; 0xFF is left out only because telnet reads it as IAC.
-  const std::string a299(299, 'a');
   ana.envia("dizer ol\xC3\xA1 \xCF\x80 \xC3!\r\n//ol\xC3\xA1\r\n/\r\n");
   EXPECT_TRUE(recebe(lado, "dizer ol\xC3\xA1 \xCF\x80 \xC3!\r\n/ol\xC3\xA1\r\n\r\n"));
   // BS takes a whole character from a UTF-8 user, one byte from the others;
-  // a character split by the 300-byte cut is closed with "?" for her only.
-  ana.envia("x\xC3\xA1\x08y\r\n" + a299 + "\xC3\xA1" + "b\r\n");
-  EXPECT_TRUE(recebe(lado, "xy\r\n" + a299 + "?\r\n"));
-  bia.envia("x\xC3\xA1\x08y\r\n" + a299 + "\xC3\xA1" + "b\r\n");
-  EXPECT_TRUE(recebe(lado, "x\xC3y\r\n" + a299 + "\xC3\r\n"));
+  // a line of 8000 bytes goes whole, and one past that goes nowhere.
+  const std::string a7998(7998, 'a');
+  ana.envia("x\xC3\xA1\x08y\r\n" + a7998 + "\xC3\xA1\r\n" + a7998 + "\xC3\xA1" "b\r\n");
+  EXPECT_TRUE(recebe(lado, "xy\r\n" + a7998 + "\xC3\xA1\r\n"));
+  EXPECT_TRUE(recebe(ana, "/Linha longa demais: m\xC3\xA1ximo de 8000 bytes\r\n"));
+  bia.envia("x\xC3\xA1\x08y\r\n" + a7998 + "\xC3\xA1\r\n");
+  EXPECT_TRUE(recebe(lado, "x\xC3y\r\n" + a7998 + "\xC3\xA1\r\n"));
 
-  // The same cut in a chat line.
-  ana.envia("/ " + std::string(297, 'c') + "\xC3\xA1\r\n");
-  EXPECT_TRUE(recebe(ana, "/Ana. " + std::string(297, 'c') + "?\r\n"));
-  EXPECT_TRUE(recebe(bia, "/Ana. " + std::string(297, 'c') + "?\r\n"));
+  // A chat line of 8000 bytes, whole in either charset.
+  ana.envia("/ " + std::string(7996, 'c') + "\xC3\xA1\r\n");
+  EXPECT_TRUE(recebe(ana, "/Ana. " + std::string(7996, 'c') + "\xC3\xA1\r\n"));
+  EXPECT_TRUE(recebe(bia, "/Ana. " + std::string(7996, 'c') + "\xE1\r\n"));
 }
 
 TEST_F(Utf8, AFramedUserStaysInWindows1252) {

@@ -1,5 +1,5 @@
 // Bytes from a MUD into the link: negotiation, escape sequences, line
-// assembly, the prompt timer, and delivery to a filtering telnet user, a
+// assembly (long lines included), the prompt timer, and delivery to a filtering telnet user, a
 // telnet user who keeps colours (either of them reading UTF-8) and a framed
 // user.
 #include "apoio_fuzz.h"
@@ -40,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   while (!fluxo.vazio()) {
     const uint8_t controle = fluxo.byte();
     size_t n;
-    const char* pedaco = fluxo.pedaco(1 + (controle & 0x7F) * 4, &n);
-    if (n > 0) mud->cEvento(pedaco, static_cast<int32_t>(n));
+    const char* pedaco = fluxo.pedaco(1 + (controle & 0x3F) * 8, &n);
+    // A chunk may come forty times over, so that short inputs make lines
+    // past the 8000-byte limit.
+    for (int vez = (controle & 0x40) ? 40 : 1; vez > 0 && n > 0; --vez) mud->cEvento(pedaco, static_cast<int32_t>(n));
     if (controle & 0x80) cAvanca(kTicksPrompt);
     for (auto& p : pares) p.drena();
     parMud.drena();

@@ -1,5 +1,7 @@
-// Bytes from a user into a session: detection, both decoders, the hold, the
-// stage timers and every command, from a Windows-1252 or a UTF-8 user to a
+// Bytes from a user into a session: detection, both decoders (long lines
+// included), the hold, the stage timers and every command ("/historia" over
+// a full history, its reply carried on by the drained event as the loop
+// does), from a Windows-1252 or a UTF-8 user to a
 // watcher of either charset. The network is sealed off: connect and
 // name resolution always fail here, so "/mud" can never reach anything, and
 // "/terminar" ends the input instead of the process. A "/mud" starts a helper
@@ -9,10 +11,12 @@
 #include <sched.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "apoio_fuzz.h"
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
+#include "gateway/historico.h"
 #include "gateway/inicio.h"
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
@@ -47,6 +51,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // "/mud NAME" looks for this file; it does not exist.
   zandor::copia(zandor::nomeArquivo, "fuzz-sem-arquivo");
   zandor::fimNome = zandor::nomeArquivo + 16;
+  // A full history: coloured, Windows-1252, UTF-8 and 8000-byte lines. Only
+  // this fills it, so every run sees the same one.
+  static char longa[zandor::kMaxLinha];
+  for (char& c : longa) c = '\xE9';
+  static constexpr const char* kLinhas[] = {"\x1B[1;31mVermelho\x1B[0m", "Ol\xE1 caf\xE9", "Ol\xC3\xA1", ""};
+  for (int i = 0; i < zandor::kLinhasHistorico; ++i) {
+    if (i % 100 == 0)
+      zandor::historico.guarda(longa, sizeof longa);
+    else
+      zandor::historico.guarda(kLinhas[i % 4], static_cast<int>(std::strlen(kLinhas[i % 4])));
+  }
   return 0;
 }
 
@@ -83,9 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
       const uint8_t controle = fluxo.byte();
       size_t n;
       const char* pedaco = fluxo.pedaco(1 + (controle & 0x3F), &n);
-      if (n > 0) usuario->cEvento(pedaco, static_cast<int32_t>(n));
+      // With mode bit 16 every chunk comes 200 times over, so that short
+      // inputs make lines past the 8000-byte limit.
+      for (int vez = (modo & 16) ? 200 : 1; vez > 0 && n > 0 && vivo(usuario); --vez)
+        usuario->cEvento(pedaco, static_cast<int32_t>(n));
       esperaAjudantes();
-      if (controle & 0x40) parUsuario.drena();
+      if (controle & 0x40) {
+        parUsuario.drena();
+        if (vivo(usuario) && usuario->cModo() <= kModoNormal && !usuario->cVazio() && usuario->cDescarrega())
+          usuario->cEvento(nullptr, 1);
+      }
       if ((controle & 0x80) && vivo(usuario)) cAvanca(1 + (controle & 0x0F) * 100);
       parObservador.drena();
     }

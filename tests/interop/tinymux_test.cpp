@@ -421,6 +421,20 @@ TEST(TinyMux, TwoUsersShareOneCharacterThroughTheGateway) {
   EXPECT_TRUE(chegaLinha(ana, "Vigia acena para Wizard."));
   EXPECT_TRUE(chegaLinha(bia, "Vigia acena para Wizard."));
 
+  // Long lines both ways: a description of 769 bytes is stored whole (as the
+  // server counts it), and a line of 800 bytes comes back whole to both users.
+  std::string descricao;
+  while (descricao.size() < 769) descricao += "Uma sala longa, de pedra antiga. ";
+  descricao.resize(769);
+  ana.envia("@desc me=" + descricao + "\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "Set."));
+  EXPECT_TRUE(chegaLinha(bia, "Set."));
+  ana.envia("think strlen(get(me/desc))\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "769"));
+  bia.envia("think [repeat(x,800)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, std::string(800, 'x')));
+  EXPECT_TRUE(chegaLinha(bia, std::string(800, 'x')));
+
   // Toward the server went the negotiation answers and the users' lines,
   // each once, with CR LF, and nothing else.
   EXPECT_EQ(relay.paraServidor(), respostas +
@@ -429,7 +443,10 @@ TEST(TinyMux, TwoUsersShareOneCharacterThroughTheGateway) {
                                       "@set me=ansi\r\n"
                                       "think [ansi(hr,Perigo)] [ansi(g,ok)]\r\n"
                                       "@pcreate Vigia=segredo\r\n"
-                                      "say Ol\xE1 a todos\r\n");
+                                      "say Ol\xE1 a todos\r\n"
+                                      "@desc me=" + descricao + "\r\n"
+                                      "think strlen(get(me/desc))\r\n"
+                                      "think [repeat(x,800)]\r\n");
 }
 
 // TinyMUX behind socat, reached with "tls" and its certificate trusted: the
