@@ -450,8 +450,9 @@ TEST(TinyMux, TwoUsersShareOneCharacterThroughTheGateway) {
 }
 
 // TinyMUX behind socat, reached with "tls" and its certificate trusted: the
-// session works as a plain link does, negotiation included, and what the
-// users typed is stored on the server, as a second, direct connection sees.
+// session works as a plain link does, negotiation and long lines included,
+// and what the users typed is stored on the server, as a second, direct
+// connection sees.
 TEST(TinyMux, ReachedOverTlsBehindSocat) {
   if (access((kBinariosMux + "/netmux").c_str(), X_OK) != 0) GTEST_SKIP() << "TinyMUX is not installed";
   if (!temPrograma("socat") || !temPrograma("openssl")) GTEST_SKIP() << "socat or openssl is not installed";
@@ -479,13 +480,22 @@ TEST(TinyMux, ReachedOverTlsBehindSocat) {
   // The server's view of the terminal: negotiated inside the session.
   ana.envia("think [terminfo(me)]|[width(me)]|[height(me)]\r\n");
   EXPECT_TRUE(chegaLinha(ana, "TERM telnet|80|25"));
-  const std::string descricao = "Uma sala guardada do outro lado do TLS: " + std::string(200, 'z');
+  // Long lines both ways inside the session: a 769-byte description stored
+  // whole, an 800-byte line and a 7,000-byte one read back whole.
+  std::string descricao;
+  while (descricao.size() < 769) descricao += "Uma sala guardada do outro lado do TLS. ";
+  descricao.resize(769);
+  descricao.back() = '.';  // the server trims a blank at the end
   ana.envia("@desc me=" + descricao + "\r\n");
   EXPECT_TRUE(chegaLinha(ana, "Set."));
-  ana.envia("think [repeat(abc,90)]\r\n");
+  ana.envia("think strlen(get(me/desc))\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "769"));
+  ana.envia("think [repeat(x,800)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, std::string(800, 'x')));
+  ana.envia("think [repeat(abcdefg,1000)]\r\n");
   EXPECT_TRUE(chegaLinha(ana, [] {
     std::string r;
-    for (int i = 0; i < 90; ++i) r += "abc";
+    for (int i = 0; i < 1000; ++i) r += "abcdefg";
     return r;
   }()));
 
