@@ -2,9 +2,9 @@
 // of the scripted fake MUD, with a certificate made at test time. Verified
 // links by address and by name, refusals with OpenSSL's reason, the insecure
 // mode, directory entries, both directions (negotiation, colours, prompts,
-// bursts larger than a record), the MUD closing, "/terminar" flushing the
-// link, and close_notify on "/mud" alone, seen by a TLS server of the
-// test's own. Skipped where socat or openssl is missing.
+// bursts larger than a record, the longest lines), the MUD closing,
+// "/terminar" flushing the link, and close_notify on "/mud" alone, seen by a
+// TLS server of the test's own. Skipped where socat or openssl is missing.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -95,6 +95,14 @@ TEST_F(Tls, AVerifiedLinkCarriesEverythingAPlainOneDoes) {
   ana.envia(digitado);
   ambos(rajada);
   EXPECT_TRUE(recebe(lado, digitado));
+
+  // Lines at the longest, whole both ways.
+  const std::string longa(8000, 'L');
+  lado.envia(longa + "\r\n");
+  ambos(longa + "\r\n");
+  const std::string digitada(8000, 'd');
+  bia.envia(digitada + "\r\n");
+  EXPECT_TRUE(recebe(lado, digitada + "\r\n"));
 
   // "/terminar" flushes the link first: the line typed before it arrives.
   bia.envia("ultima\r\n/terminar\r\n");
