@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apoio.h"
+#include "gateway/cliente.h"
 
 namespace carga {
 
@@ -116,8 +117,11 @@ void instalaSinais() {
 
 // ---- the targets -----------------------------------------------------------------
 
-Alvo iniciaZandor(const std::string& binario) {
-  gateway.emplace("%PORTA%\n", true, "zandor", binario);
+Alvo iniciaZandor(const std::string& binario, int usuarios) {
+  // The shipped configuration unless the house needs a larger cap.
+  std::string config = "%PORTA%\n";
+  if (usuarios > zandor::kMaxUsuarios) config += "usuarios = " + std::to_string(usuarios) + "\n";
+  gateway.emplace(config, true, "zandor", binario);
   gatewayPid = gateway->pid();
   if (gateway->leArquivo("zandor.log") != "Feito...\n") {
     const int status = gateway->esperaSair(e2e::Ms(0));

@@ -20,7 +20,8 @@ struct Alvo {
 };
 
 // Returns once the gateway listens; a gateway that does not start is a falha.
-Alvo iniciaZandor(const std::string& binario);
+// A house of more than the default cap is started under "usuarios = N".
+Alvo iniciaZandor(const std::string& binario, int usuarios);
 // A plain relay for one user, straight to the MUD on mudPorta.
 Alvo iniciaSocat(int mudPorta);
 // TinTin++ sharing its MUD session on a port (see alvos.cpp).

@@ -12,10 +12,12 @@ namespace carga {
 using Ns = int64_t;
 inline constexpr Ns kMs = 1000000;
 inline constexpr Ns kS = 1000000000;
-// Bytes per MUD line, CR LF included: 64 unless --linha says otherwise.
+// Bytes per MUD line, CR LF included: 64 unless --bytes says otherwise,
+// up to kMaxTamanhoLinha (the gateway's own line limit, 8000, and CR LF).
 inline constexpr int kTamanhoLinhaPadrao = 64;
-inline constexpr int kMaxTamanhoLinha = 8002;  // the gateway's longest line and its CR LF
-extern int tamanhoLinha;
+inline constexpr int kMinTamanhoLinha = 48;  // room for "ZL", the sequence number and the time
+inline constexpr int kMaxTamanhoLinha = 8002;
+inline int tamanhoLinha = kTamanhoLinhaPadrao;
 
 inline Ns agora() {
   timespec t{};

@@ -12,20 +12,21 @@
 //  - Memory: VmRSS of the gateway once N users have logged in, minus VmRSS
 //    with none, divided by N. One user logs in and leaves before the baseline,
 //    so the code a session runs is already resident. Pages are 4 KiB, so the
-//    figure for one user is coarse.
+//    figure for one user is coarse. The whole VmRSS is also read at the end
+//    of the fixed load.
 //  - Idle wake-ups: voluntary context switches of the gateway (each one a
 //    sleep that ended) per second, read from /proc/PID/status over 4 s with
 //    the users logged in, the MUD linked and no traffic.
 //  - Bursts: the MUD writes 16, 32, ... 4096 lines in one go (a long room, a
 //    help page), half a second apart, until some user misses a line.
-//  - A fixed load: the MUD sends --taxa lines/s (--linha bytes each, 64
-//    unless given, CR LF included; the gateway's VmRSS is read after it), paced every
-//    millisecond) for --segundos s. Every line carries its sequence number and
-//    its send time; each user checks the sequence (a gap is a loss) and records
-//    MUD->user latency per copy. Meanwhile the users type, about 100 lines/s in
-//    all and never two from one user within 100 ms (as people type: each line
-//    is its own delivery and its own latency); each typed line carries its send
-//    time and the MUD records user->MUD latency. The target's CPU time over the
+//  - A fixed load: the MUD sends --taxa lines/s (64 bytes each unless --bytes
+//    says otherwise, paced every millisecond) for --segundos s. Every line
+//    carries its sequence number and its send time; each user checks the
+//    sequence (a gap is a loss) and records MUD->user latency per copy.
+//    Meanwhile the users type, about 100 lines/s in all and never two from
+//    one user within 100 ms (as people type: each line is its own delivery
+//    and its own latency); each typed line carries its send time and the MUD
+//    records user->MUD latency. The target's CPU time over the
 //    load, divided by the copies delivered, gives CPU per delivered copy
 //    (microseconds per copy = CPU seconds per million copies).
 //  - Capacity: the highest offered rate that the gateway sustains: every user
@@ -105,7 +106,7 @@ Linha medeUm(const Opcoes& o, int n) {
       a.porta = o.porta;
       a.pid = o.pid;
     } else {
-      a = iniciaZandor(o.binario);
+      a = iniciaZandor(o.binario, n);
     }
     c.defineAlvo(a.pid);
     c.aqueceGateway(a.porta);
@@ -141,7 +142,7 @@ Linha medeUm(const Opcoes& o, int n) {
     }
   }
   l.fixa = c.fluxo(o.taxa, o.segundos, true);
-  l.rssKiB = static_cast<double>(campoStatus(a.pid, "VmRSS:"));
+  l.rssKb = campoStatus(a.pid, "VmRSS:");
   if (o.detalhe) mostraFase("fixed", l.fixa);
   if (!o.soFluxo) escada(c, l, o);
   encerraProcessos();  // only what this run started: never a gateway given by --pid
@@ -152,9 +153,10 @@ Linha medeUm(const Opcoes& o, int n) {
   std::fprintf(stderr,
                "usage: zandor_carga [--alvo zandor|socat|tintin] [--binario PATH] [--porta P --pid PID]\n"
                "                    [--usuarios 1,8,32,%d] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
-               "                    [--linha BYTES] [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
-               "       zandor_carga --teto   (prints the most users the gateway takes, %d)\n",
-               kMaxUsuarios, kMaxUsuarios);
+               "                    [--bytes %d..%d] [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
+               "       zandor_carga --teto   (prints the gateway's default user cap, %d)\n"
+               "  more than %d users (up to %d) start the gateway with \"usuarios = N\"\n",
+               kMaxUsuarios, kMinTamanhoLinha, kMaxTamanhoLinha, kMaxUsuarios, kMaxUsuarios, zandor::kTetoUsuarios);
   std::exit(2);
 }
 
@@ -186,10 +188,11 @@ int main(int argc, char** argv) {
       for (std::string n; std::getline(s, n, ',');) o.usuarios.push_back(std::atoi(n.c_str()));
     } else if (a == "--taxa") {
       o.taxa = std::atof(valor().c_str());
-    } else if (a == "--linha") {
-      tamanhoLinha = std::atoi(valor().c_str());
     } else if (a == "--segundos") {
       o.segundos = std::atof(valor().c_str());
+    } else if (a == "--bytes") {
+      tamanhoLinha = std::atoi(valor().c_str());
+      if (tamanhoLinha < kMinTamanhoLinha || tamanhoLinha > kMaxTamanhoLinha) uso();
     } else if (a == "--so-fluxo") {
       o.soFluxo = true;
     } else if (a == "--rotulo") {
@@ -205,11 +208,9 @@ int main(int argc, char** argv) {
       uso();
     }
   }
-  if ((o.alvo != "zandor" && o.alvo != "socat" && o.alvo != "tintin") || (o.porta > 0) != (o.pid > 0) || o.taxa <= 0 || o.segundos <= 0 ||
-      tamanhoLinha < 48 || tamanhoLinha > kMaxTamanhoLinha)
-    uso();
+  if ((o.alvo != "zandor" && o.alvo != "socat" && o.alvo != "tintin") || (o.porta > 0) != (o.pid > 0) || o.taxa <= 0 || o.segundos <= 0) uso();
   for (int n : o.usuarios)
-    if (n < 1 || n > kMaxUsuarios || (o.alvo == "socat" && n != 1)) uso();
+    if (n < 1 || n > zandor::kTetoUsuarios || (o.alvo == "socat" && n != 1)) uso();
   instalaSinais();
 
   std::vector<Linha> linhas;

@@ -42,12 +42,12 @@ void imprime(const Opcoes& o, const std::vector<Linha>& linhas) {
   const std::string nome = o.rotulo.empty() ? o.alvo : o.rotulo;
   std::printf("\n%s, %d-byte lines, latencies in ms as p50/p99/max\n", nome.c_str(), tamanhoLinha);
   std::printf("  fixed load: the MUD sends %.0f lines/s for %.0f s; users type about 100 lines/s in all\n", o.taxa, o.segundos);
-  std::printf("  %3s %10s %16s %18s %18s %9s %10s %9s\n", "N", "copies/s", "lost (share)", "MUD->user", "user->MUD", "us/copy", "typed r/s",
+  std::printf("  %4s %10s %16s %18s %18s %9s %10s %9s\n", "N", "copies/s", "lost (share)", "MUD->user", "user->MUD", "us/copy", "typed r/s",
               "RSS KiB");
   for (const Linha& l : linhas)
-    std::printf("  %3d %10s %16s %18s %18s %9.3f %5llu/%-4llu %9.0f\n", l.n, copiasPorSegundo(l.fixa).c_str(), perda(l.fixa).c_str(),
+    std::printf("  %4d %10s %16s %18s %18s %9.3f %5llu/%-4llu %9lld\n", l.n, copiasPorSegundo(l.fixa).c_str(), perda(l.fixa).c_str(),
                 mostra(l.fixa.desce).c_str(), mostra(l.fixa.sobe).c_str(), usPorCopia(l.fixa),
-                static_cast<unsigned long long>(l.fixa.digitadasRecebidas), static_cast<unsigned long long>(l.fixa.digitadas), l.rssKiB);
+                static_cast<unsigned long long>(l.fixa.digitadasRecebidas), static_cast<unsigned long long>(l.fixa.digitadas), l.rssKb);
   if (!o.soFluxo) {
     std::printf("  capacity: highest rate with every copy delivered in order, the MUD never held back and p99 <= 100 ms both ways\n");
     std::printf("  %3s %10s %10s %18s %18s %9s %6s  %s\n", "N", "lines/s", "copies/s", "MUD->user", "user->MUD", "us/copy", "CPU%", "first failing rate");
@@ -83,7 +83,7 @@ void imprime(const Opcoes& o, const std::vector<Linha>& linhas) {
     poe("sobe_p99", l.fixa.sobe.p99);
     poe("sobe_max", l.fixa.sobe.max);
     poe("perdidas_pct", 100.0 * static_cast<double>(l.fixa.perdidas) / static_cast<double>(std::max<uint64_t>(1, l.fixa.copias + l.fixa.perdidas)));
-    poe("rss_kib", l.rssKiB);
+    poe("rss_kb", static_cast<double>(l.rssKb));
     if (l.temTeto) poe("teto", l.teto.taxa);
   }
 }

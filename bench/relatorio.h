@@ -28,7 +28,7 @@ struct Linha {
   const char* limite = "-";  // what the first failing rate ran into
   double falhou = 0;         // the lowest failing rate tried
   double despertares = NAN, rssPorUsuario = NAN;
-  double rssKiB = NAN;  // the target's VmRSS right after the fixed load
+  long long rssKb = -1;  // the target's VmRSS at the end of the fixed load
   int rajadaInteira = 0, rajadaCortada = 0;  // lines in one MUD write
 };
 

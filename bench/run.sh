@@ -12,10 +12,13 @@
 #   - a full house at 2,000 lines/s through the gateway and through TinTin++
 #     sharing its session on a port, and through the gateway with lines of 80
 #     and of 2,000 bytes (CPU per copy, p99, the gateway's memory);
+#   - a crowd: 200 users (under "usuarios = 200") beside the default full
+#     house, the MUD at 2,000 lines/s of 80 bytes: loss, CPU per copy, p99,
+#     the gateway's memory;
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
 # Everything runs on 127.0.0.1; the load tool starts and ends every process
 # it measures, by id. Temporary files go to one directory removed at exit.
-# Takes about four minutes.
+# Takes about four and a half minutes.
 set -euo pipefail
 
 raiz=$(cd "$(dirname "$0")/.." && pwd)
@@ -54,8 +57,9 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo zandor --usuarios "1,8,32,$teto" --taxa 1000 --segundos 6 --resumo "$resumo"
 "$carga" --rotulo socat --alvo socat --usuarios 1 --taxa 1000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo zandor@2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
-"$carga" --rotulo zandor@2000x80 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 80 --resumo "$resumo"
-"$carga" --rotulo zandor@2000x2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --linha 2000 --resumo "$resumo"
+"$carga" --rotulo zandor@2000x80 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --bytes 80 --resumo "$resumo"
+"$carga" --rotulo zandor@2000x2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --bytes 2000 --resumo "$resumo"
+"$carga" --rotulo multidao --usuarios "$teto,200" --taxa 2000 --bytes 80 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nodelay --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nagle --binario "$buildNagle/zandor" --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
@@ -80,7 +84,15 @@ awk -v teto="$teto" '
     printf "    CPU us per copy            %12.3f %12.3f\n", q("zandor@2000x80", teto, "cpu_us_copia"), q("zandor@2000x2000", teto, "cpu_us_copia")
     printf "    MUD->user p99 ms           %12.1f %12.1f\n", q("zandor@2000x80", teto, "desce_p99"), q("zandor@2000x2000", teto, "desce_p99")
     printf "    copies lost                %11.1f%% %11.1f%%\n", q("zandor@2000x80", teto, "perdidas_pct"), q("zandor@2000x2000", teto, "perdidas_pct")
-    printf "    gateway VmRSS KiB          %12.0f %12.0f\n", q("zandor@2000x80", teto, "rss_kib"), q("zandor@2000x2000", teto, "rss_kib")
+    printf "    gateway VmRSS KiB          %12d %12d\n", q("zandor@2000x80", teto, "rss_kb"), q("zandor@2000x2000", teto, "rss_kb")
+    printf "  a crowd, 2,000 lines/s of 80 bytes:  %12s %12s\n", teto " users", "200 users"
+    printf "    copies lost                %11.1f%% %11.1f%%\n", q("multidao", teto, "perdidas_pct"), q("multidao", 200, "perdidas_pct")
+    printf "    CPU us per copy            %12.3f %12.3f\n", q("multidao", teto, "cpu_us_copia"), q("multidao", 200, "cpu_us_copia")
+    printf "    MUD->user p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("multidao", teto, "desce_p50"), q("multidao", teto, "desce_p99"),
+      q("multidao", 200, "desce_p50"), q("multidao", 200, "desce_p99")
+    printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("multidao", teto, "sobe_p50"), q("multidao", teto, "sobe_p99"),
+      q("multidao", 200, "sobe_p50"), q("multidao", 200, "sobe_p99")
+    printf "    gateway VmRSS KiB          %12d %12d\n", q("multidao", teto, "rss_kb"), q("multidao", 200, "rss_kb")
     printf "  8 users, MUD at 2,000 lines/s:    %12s %12s\n", "TCP_NODELAY", "Nagle on"
     printf "    user->MUD p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "sobe_p50"), q("nodelay", 8, "sobe_p99"), q("nodelay", 8, "sobe_max"),
       q("nagle", 8, "sobe_p50"), q("nagle", 8, "sobe_p99"), q("nagle", 8, "sobe_max")

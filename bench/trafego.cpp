@@ -12,7 +12,6 @@
 
 namespace carga {
 
-int tamanhoLinha = kTamanhoLinhaPadrao;
 
 namespace {
 

@@ -49,9 +49,8 @@ inline constexpr int kNivelNenhum = 6;  // nivelCorrente outside any dispatch
 inline constexpr int kModoNormal = 4;
 inline constexpr int kModoRetido = 5;
 inline constexpr int kNivelNormal = 4;
-// Watched after the listeners and every other level, so that when the
-// sockets outnumber the sets its objects are the ones left out: the place for
-// a helper's notice that has another way in (a timer), never for a user.
+// Served after every other level and left out of the short wait, like level
+// 4: the place for a helper's notice, never for a user.
 inline constexpr int kNivelAvisos = kNiveis - 1;
 inline constexpr int kMarcas = 4;
 // The most bytes ever pending: one slot always stays empty, so that

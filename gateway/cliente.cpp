@@ -16,6 +16,8 @@
 namespace zandor {
 
 TCliente* clientes = nullptr;
+int quantosUsuarios = 0;
+int limiteUsuarios = kMaxUsuarios;
 uint32_t ipPermitido = 0;
 bool permiteRemoto = false;
 
@@ -35,12 +37,18 @@ static_assert(kTamanhoUtf8 + 2 <= kCapacidadeSaida);
 
 }  // namespace
 
-TCliente::TCliente() { Usuarios::poeCabeca(clientes, this); }
+TCliente::TCliente() {
+  Usuarios::poeCabeca(clientes, this);
+  ++quantosUsuarios;
+}
 
 // Leaves the user list first, so no walk made after this meets the user;
 // then the timer is disarmed and the connection flushed once and closed by
 // the base destructors, in that order.
-TCliente::~TCliente() { Usuarios::tira(clientes, this); }
+TCliente::~TCliente() {
+  Usuarios::tira(clientes, this);
+  --quantosUsuarios;
+}
 
 bool TCliente::cEscreve(const char* texto) {
   if (!(opcoes & kOpcaoUtf8)) return enviaTexto(texto);
@@ -74,6 +82,10 @@ void escreveTodos(const char* texto) {
     if (c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
 }
 
+bool casaCheia() { return quantosUsuarios >= limiteUsuarios; }
+
+// A remote address not allowed is denied before the cap is looked at; an
+// allowed one that finds the house full keeps its allowance for a later try.
 void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
   char texto[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &par->sin_addr, texto, sizeof texto);
@@ -83,12 +95,17 @@ void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
   inet_ntop(AF_INET, &endereco, permitido, sizeof permitido);
 
   const bool casou = permiteRemoto && std::strcmp(permitido, texto) == 0;
-  if (casou) permiteRemoto = false;  // one connection per allowance, local ones included
   if (!casou && std::strcmp(texto, kLocal) != 0) {
     send(aceito, msg::kAcessoNegado, sizeof msg::kAcessoNegado - 1, MSG_NOSIGNAL);
     close(aceito);
     return;
   }
+  if (casaCheia()) {
+    send(aceito, msg::kLotado, sizeof msg::kLotado - 1, MSG_NOSIGNAL);
+    close(aceito);
+    return;
+  }
+  if (casou) permiteRemoto = false;  // one connection per allowance, local ones included
 
   TCliente* c = new (std::nothrow) TCliente;
   if (c == nullptr) {

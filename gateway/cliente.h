@@ -13,7 +13,6 @@
 #include <cstdint>
 
 #include "framework/comunica.h"
-#include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
 #include "gateway/linhas.h"
@@ -24,9 +23,11 @@ inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kTamanhoLinha = 3 + kMaxLinha + 1;  // a framed header, the line, its terminator
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
 
-// The loop watches at most kMaxConjunto sockets: the listener and the MUD
-// link take two, every user one.
-inline constexpr int kMaxUsuarios = kMaxConjunto - 2;
+// The user cap: kMaxUsuarios unless the configuration's "usuarios = N" sets
+// another, from 1 to kTetoUsuarios. Users count in every stage, from the
+// greeting on; one beyond the cap is told "-Zandor lotado" and closed.
+inline constexpr int kMaxUsuarios = 62;     // the default cap
+inline constexpr int kTetoUsuarios = 1000;  // the largest cap "usuarios" may set
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
@@ -147,9 +148,14 @@ class TEntrada : public TEscuta {
 };
 
 extern TCliente* clientes;       // newest user first
+extern int quantosUsuarios;      // on that list, in every stage
+extern int limiteUsuarios;       // the cap in force, 1..kTetoUsuarios
 extern uint32_t ipPermitido;     // network byte order
 extern bool permiteRemoto;
 
 void escreveTodos(const char* texto);
+
+// True when the users have reached the cap: a new connection is refused.
+bool casaCheia();
 
 }  // namespace zandor

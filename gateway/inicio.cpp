@@ -12,6 +12,8 @@
 
 #include "framework/laco.h"
 #include "gateway/cliente.h"
+#include "gateway/diretorio.h"
+#include "gateway/lotacao.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "gateway/sinais.h"
@@ -101,6 +103,28 @@ int inicia(int argc, char** argv) {
   if (porta < kPortaMinima || porta > kPortaMaxima) {
     relata(log, msg::kLogPorta, trabalho);
     termina(1);
+  }
+
+  // The user cap, and the descriptors it needs. The reader has just opened
+  // the file too; should it fail now, the file went away in between.
+  char valor[kTamanhoValorEntrada];
+  const int achou = leEntrada("usuarios", valor);
+  if (achou < 0) {
+    relata(log, msg::kLogAbrindo, nomeArquivo, std::strerror(errno));
+    termina(1);
+  }
+  if (achou > 0) {
+    limiteUsuarios = leTetoUsuarios(valor);
+    if (limiteUsuarios < 0) {
+      relata(log, msg::kLogUsuarios, kTetoUsuarios, valor);
+      termina(1);
+    }
+  }
+  int limite = 0;
+  const int serve = ajustaTeto(limiteUsuarios, &limite);
+  if (serve < limiteUsuarios) {
+    relata(log, msg::kLogLimite, limite, serve, limiteUsuarios);
+    limiteUsuarios = serve;
   }
 
   TEntrada* entrada = new (std::nothrow) TEntrada;

@@ -1,6 +1,6 @@
 // Start-up: the program's two files named after its start path, the one-line
-// start-up log, the port from the configuration file, the one listener, and
-// the exit routine.
+// start-up log, the port and the user cap from the configuration file, the
+// one listener, and the exit routine.
 #pragma once
 
 namespace zandor {

@@ -9,6 +9,7 @@ namespace zandor::msg {
 
 // First exchange.
 inline constexpr char kAcessoNegado[] = "-Acesso negado\r\n";
+inline constexpr char kLotado[] = "-Zandor lotado\r\n";
 inline constexpr char kSaudacao[] = "+OK Para telnet pressione ENTER\r\n";
 inline constexpr char kEntrandoOrvalho[] = "+OK Entrando via Orvalho";
 inline constexpr char kEntrandoTelnet[] = "-OK Entrando via telnet; para sair tecle /sair ou /quit";
@@ -67,6 +68,8 @@ inline constexpr char kHistoriaEmAndamento[] = "/Hist\xF3rico em andamento: agua
 inline constexpr char kLogAbrindo[] = "Abrindo arquivo %s: %s\n";
 inline constexpr char kLogCriando[] = "Criando arquivo %s: %s\n";  // standard error only
 inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535: %s\n";
+inline constexpr char kLogUsuarios[] = "Usu\xE1rios deve ser um n\xFAmero de 1 a %d: %s\n";
+inline constexpr char kLogLimite[] = "Limite de %d arquivos abertos: servindo %d usu\xE1rios, n\xE3o %d\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
 

@@ -3,9 +3,8 @@
 // A handler may do almost nothing safely, so it only writes one byte into a
 // socket pair; the other end is a connection object of the loop's, and its
 // cEvento, an ordinary callback, calls encerraZandor. The object sits on the
-// last level, so it is the one left out of the loop's 64-socket sets when a
-// full house fills them, never a user; its timer then finds the byte
-// instead, within two seconds.
+// last level, served after every user. Its timer also looks for the byte
+// every two seconds, a second way in should the notice ever be missed.
 #pragma once
 
 #include "framework/comunica.h"

@@ -23,6 +23,7 @@ namespace {
 
 const std::string kSaudacao = "+OK Para telnet pressione ENTER\r\n";
 const std::string kNegado = "-Acesso negado\r\n";
+const std::string kLotado = "-Zandor lotado\r\n";
 
 // What the far end can read now, and whether it has seen the close.
 struct Leitura {
@@ -68,6 +69,7 @@ class Usuarios : public ::testing::Test {
     permiteAntes_ = permiteRemoto;
     permiteRemoto = false;
     ipPermitido = 0;
+    limiteAntes_ = limiteUsuarios;
   }
 
   void TearDown() override {
@@ -75,6 +77,8 @@ class Usuarios : public ::testing::Test {
     for (int fd : pontas_) close(fd);
     ipPermitido = ipAntes_;
     permiteRemoto = permiteAntes_;
+    limiteUsuarios = limiteAntes_;
+    EXPECT_EQ(quantosUsuarios, 0);
   }
 
   // A socket pair: the gateway's end is returned, the far end kept in `ponta`.
@@ -111,6 +115,7 @@ class Usuarios : public ::testing::Test {
   std::vector<int> pontas_;
   uint32_t ipAntes_ = 0;
   bool permiteAntes_ = false;
+  int limiteAntes_ = 0;
 };
 
 using Admissao = Usuarios;
@@ -188,6 +193,46 @@ TEST_F(Admissao, LocalPeerIsAlwaysAdmittedAndUsesUpALocalAllowance) {
   chega("127.0.0.2", ponta);
   confereRecusa(ponta);
   EXPECT_EQ(lista().size(), 3u);
+}
+
+// Users count in every stage, from the greeting on. At the cap a local
+// peer is told "-Zandor lotado" and closed; a remote one not allowed is still
+// denied as before; an allowed one keeps its allowance for when there is
+// room. A user leaving makes room at once.
+TEST_F(Admissao, FullHouseRefusesAtOnceAndKeepsTheAllowance) {
+  limiteUsuarios = 3;
+  int ponta;
+  int saudado;
+  chega("127.0.0.1", saudado);
+  TCliente* nomeado = sessao(kProtocoloTelnet, ponta);
+  nomeado->etapa = kEtapaNomeado;
+  EXPECT_FALSE(casaCheia());
+  chega("127.0.0.1", ponta);
+  confereAdmissao(ponta, 3);
+  EXPECT_EQ(quantosUsuarios, 3);
+  EXPECT_TRUE(casaCheia());
+
+  chega("127.0.0.1", ponta);
+  Leitura r = le(ponta);
+  EXPECT_EQ(r.bytes, kLotado);
+  EXPECT_TRUE(r.fechou);
+  chega("127.0.0.2", ponta);
+  confereRecusa(ponta);
+
+  ipPermitido = inet_addr("127.0.0.2");
+  permiteRemoto = true;
+  chega("127.0.0.2", ponta);
+  r = le(ponta);
+  EXPECT_EQ(r.bytes, kLotado);
+  EXPECT_TRUE(r.fechou);
+  EXPECT_TRUE(permiteRemoto);
+  EXPECT_EQ(lista().size(), 3u);
+
+  delete nomeado;
+  EXPECT_FALSE(casaCheia());
+  chega("127.0.0.2", ponta);
+  confereAdmissao(ponta, 3);
+  EXPECT_FALSE(permiteRemoto);
 }
 
 TEST_F(Saida, OneUserGetsTheTextEncodedForItsProtocol) {

@@ -1,7 +1,7 @@
 // The event loop, one pass at a time: the order of its steps, walks that
 // survive destruction and level changes inside callbacks, the re-read after
 // a full buffer, the drained event, tick arithmetic through the clock seam,
-// the 64-socket sets, and ending the loop.
+// the sets over every socket, and ending the loop.
 //
 // The clock is the test's own, so ticks pass only when a test moves it. Each
 // test keeps a held object with one pending byte on level 3: its socket is
@@ -392,38 +392,80 @@ TEST_F(Laco, PassFiresTheTimersOfItsTicks) {
 
 // ---- the sets --------------------------------------------------------------
 
-TEST(LacoConjunto, HoldsSixtyFourDistinctSockets) {
+TEST(LacoConjunto, OneBitPerDescriptorAcrossTheReach) {
   TConjunto c;
   c.poe(-1);
+  c.poe(kMaxDescritor);  // beyond the reach: never watched
   EXPECT_EQ(c.quantos, 0);
-  for (int s = 100; s < 200; ++s) {
+  EXPECT_FALSE(c.tem(-1));
+  EXPECT_FALSE(c.tem(kMaxDescritor));
+  for (int s = 0; s < 1000; ++s) {
     c.poe(s);
     c.poe(s);  // a socket held by two objects goes in once
   }
-  EXPECT_EQ(c.quantos, kMaxConjunto);
-  EXPECT_TRUE(c.tem(163));
-  EXPECT_FALSE(c.tem(164));
+  c.poe(kMaxDescritor - 1);
+  EXPECT_EQ(c.quantos, 1001);
+  EXPECT_EQ(c.palavras, kPalavras);
+  for (int s : {0, 63, 64, 999, kMaxDescritor - 1}) EXPECT_TRUE(c.tem(s)) << s;
+  for (int s : {1000, 1023, kMaxDescritor - 2}) EXPECT_FALSE(c.tem(s)) << s;
+  const TConjunto copia = c;
+  EXPECT_TRUE(copia.tem(777));
+  c.limpa();
+  EXPECT_EQ(c.quantos, 0);
+  EXPECT_EQ(c.palavras, 0);
+  for (int s : {0, 999, kMaxDescritor - 1}) EXPECT_FALSE(c.tem(s)) << s;
 }
 
-// With 65 objects on level 4 the one at the tail is not watched and so not
-// read; once another leaves, it is.
-TEST_F(Laco, SixtyFifthSocketIsLeftOut) {
-  std::vector<Ponta*> p(65);
-  for (int i = 0; i < 65; ++i) {
+// A socket in both sets is asked for both in one entry, and each set comes
+// back with only what was found ready in it.
+TEST(LacoConjunto, WaitKeepsReadAndWriteApart) {
+  int a[2], b[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, a), 0);
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, b), 0);
+  ASSERT_EQ(send(a[1], "x", 1, 0), 1);  // a[0]: readable and writable; b[0]: writable only
+  TConjunto leitura, escrita;
+  leitura.poe(a[0]);
+  leitura.poe(b[0]);
+  escrita.poe(a[0]);
+  escrita.poe(b[0]);
+  EXPECT_EQ(espera(&leitura, &escrita, 1000), 2);
+  EXPECT_EQ(leitura.quantos, 1);
+  EXPECT_TRUE(leitura.tem(a[0]));
+  EXPECT_EQ(escrita.quantos, 2);
+  EXPECT_TRUE(escrita.tem(a[0]) && escrita.tem(b[0]));
+
+  // Nothing ready: both sets come back empty.
+  char x;
+  ASSERT_EQ(recv(a[0], &x, 1, 0), 1);
+  escrita.limpa();
+  leitura.poe(a[0]);
+  leitura.poe(b[0]);
+  EXPECT_EQ(espera(&leitura, &escrita, 0), 0);
+  EXPECT_EQ(leitura.quantos + escrita.quantos, 0);
+  for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+}
+
+// However many objects there are, every one with input is read in the pass
+// after the wait that found it: 300 on level 4, one on each level below and
+// a notice on the last level, which used to be the first left out.
+TEST_F(Laco, EverySocketIsReadWhateverTheirNumber) {
+  constexpr int kObjetos = 300;
+  std::vector<Ponta*> p(kObjetos + 4);
+  for (int i = 0; i < kObjetos + 4; ++i) {
     const int par = liga(p[i], "P" + std::to_string(i));
     ASSERT_EQ(send(par, "!", 1, 0), 1);
   }
-  ASSERT_EQ(niveis[kNivelNormal].cauda, p[0]);
+  for (int i = 0; i < 3; ++i) p[kObjetos + i]->cMuda(kModoNormal, i);
+  p[kObjetos + 3]->cMuda(kModoNormal, kNivelAvisos);
   cPasso();
   cPasso();
-  EXPECT_EQ(registro.size(), 64u);
-  EXPECT_EQ(std::count(registro.begin(), registro.end(), "P0:1"), 0);
-
-  delete p[64];
-  registro.clear();
-  cPasso();
-  cPasso();
-  EXPECT_EQ(registro, std::vector<std::string>{"P0:1"});
+  EXPECT_EQ(registro.size(), p.size());
+  // Levels in order: 0, 1, 2, then level 4 newest first, the notice last.
+  ASSERT_GE(registro.size(), 5u);
+  EXPECT_EQ(registro[0], "P300:1");
+  EXPECT_EQ(registro[3], "P299:1");
+  EXPECT_EQ(registro.back(), "P303:1");
+  EXPECT_EQ(std::count(registro.begin(), registro.end(), "P0:1"), 1);
 }
 
 // ---- running and ending ----------------------------------------------------

@@ -208,8 +208,8 @@ bool leAteLinhas(std::vector<Leitor>& leitores, std::vector<Conexao>& usuarios, 
   }
 }
 
-// A full house of kMaxUsuarios users, the MUD and the listener: every socket
-// the gateway can watch. The MUD sends 3000 numbered lines in batches of 33
+// A full house of kMaxUsuarios users (the default cap), the MUD and the
+// listener. The MUD sends 3000 numbered lines in batches of 33
 // (2046 bytes, what an empty output ring takes whole), each as fast as its
 // socket takes it, the next as soon as every reader has the last. Every user
 // who reads gets all of them, whole and in order; a user who never reads

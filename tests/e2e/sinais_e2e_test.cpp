@@ -46,8 +46,8 @@ TEST(Sinais, EachEndsTheGatewayAsTerminarDoes) {
   }
 }
 
-// The listener, the MUD link and 62 users fill the loop's 64-socket sets,
-// and the signal's socket is the one left out: its timer finds the byte.
+// A full house of 62 users and the MUD link: the signal's socket, served
+// after every user, still ends the gateway at once.
 TEST(Sinais, AFullHouseEndsTooWithinTwoSeconds) {
   Gateway g;
   MudFalso falso;
