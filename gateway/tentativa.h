@@ -12,12 +12,10 @@
 //   aviso[1] ========= one byte, afterwards ======> aviso[0] (soqueteEntrada)
 //
 // The helper then writes one byte into a second pair, which the loop
-// watches: the record is read in that pass. That notice sits on the last
-// level, so at a full house (the listener, the MUD link and 62 users fill
-// the loop's 64-socket sets) it is the one left out; the attempt's timer
-// also looks for the record at every tick, so the outcome is then told
-// within one tick (200 ms). The cost: while an attempt waits the loop wakes
-// every tick.
+// watches: the record is read in that pass. The attempt's timer also looks
+// for the record at every tick, a second way in should the notice be
+// missed, so the outcome is told within one tick (200 ms) at worst. The
+// cost: while an attempt waits the loop wakes every tick.
 //
 // Giving up: the loop shuts its end of the record pair and frees whatever
 // record is already queued there (a socket and a session included), then
