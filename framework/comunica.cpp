@@ -91,6 +91,11 @@ bool TComunica::cabe(int32_t n) const {
 
 void TComunica::cEnviaDireto(const void* dados, int32_t n) {
   if (n < 0) n = static_cast<int32_t>(std::strlen(static_cast<const char*>(dados)));
+  // Inside TLS nothing may overtake a record the session has begun: queued.
+  if (tls != nullptr) {
+    cEnvia(dados, n);
+    return;
+  }
   if (soqueteSaida >= 0 && n > 0) send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
 }
 
@@ -155,11 +160,23 @@ void TComunica::descartaMarcas(int32_t n) {
   }
 }
 
+ssize_t TComunica::cLe(char* buffer, int n) {
+  if (tls != nullptr) return tlsLe(tls, buffer, n);
+  return recv(soqueteEntrada, buffer, static_cast<size_t>(n), 0);
+}
+
+ssize_t TComunica::escreve(const char* dados, int n) {
+  if (tls != nullptr) return tlsEscreve(tls, dados, n);
+  return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
+}
+
 bool TComunica::cDescarrega() {
   if (soqueteSaida < 0 || cVazio()) return cVazio();
   for (;;) {
+    // The piece only grows while a TLS write waits to resume, as the session
+    // requires: bytes are appended at `escrita`, never taken back.
     const int pedaco = escrita < leitura ? kTamanhoAnel - leitura : escrita - leitura;
-    const ssize_t r = send(soqueteSaida, anel + leitura, static_cast<size_t>(pedaco), MSG_NOSIGNAL);
+    const ssize_t r = escreve(anel + leitura, pedaco);
     if (r == 0 || (r < 0 && !ehBloqueio(errno))) {
       // The unsent bytes stay in the ring and are never sent.
       if (soqueteSaida != soqueteEntrada) close(soqueteSaida);
@@ -170,16 +187,21 @@ bool TComunica::cDescarrega() {
     const int enviado = r < 0 ? 0 : static_cast<int>(r);
     leitura = static_cast<int16_t>(anelMod(leitura + enviado));
     if (cVazio()) return true;
-    if (enviado < pedaco) return false;
+    // A plain short send means a full socket. A TLS write returns after each
+    // record it sent, so only "would block" means that.
+    if (enviado < pedaco && (tls == nullptr || enviado == 0)) return false;
     // The whole piece went and bytes remain: they wrapped to the ring's start.
   }
 }
 
 void TComunica::cFecha(bool descarregar) {
-  if (soqueteSaida >= 0) {
-    if (descarregar && modo != kModoRetido && !cVazio()) cDescarrega();
-    if (soqueteSaida >= 0) close(soqueteSaida);
+  if (soqueteSaida >= 0 && descarregar && modo != kModoRetido && !cVazio()) cDescarrega();
+  // While the socket is still open: close_notify, or nothing after a failure.
+  if (tls != nullptr) {
+    tlsEncerra(tls);
+    tls = nullptr;
   }
+  if (soqueteSaida >= 0) close(soqueteSaida);
   if (soqueteEntrada >= 0 && soqueteEntrada != soqueteSaida) close(soqueteEntrada);
   soqueteSaida = soqueteEntrada = -1;
   leitura = escrita = 0;

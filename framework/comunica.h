@@ -33,10 +33,13 @@
 //   5     held: nothing is flushed; a message that does not fit ends the hold
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "framework/lista.h"
 #include "framework/soquete.h"
+#include "framework/tls.h"
 
 namespace zandor {
 
@@ -91,8 +94,15 @@ class TComunica {
   // flush or read meets it). For a short reply that must not wait behind a
   // hold.
   void cEnviaDireto(const void* dados, int32_t n);
-  // Closes both sockets, flushing once first when asked and not held.
+  // Closes both sockets, flushing once first when asked and not held; a TLS
+  // session sends close_notify then, unless it failed.
   void cFecha(bool descarregar);
+  // One read from the connection, plain or TLS: bytes, 0 when the peer
+  // closed, -1 with errno (ehBloqueio: nothing yet).
+  ssize_t cLe(char* buffer, int n);
+  // Bytes read off the socket and held inside the transport, which no wait
+  // on the socket would announce: the reader must come back for them now.
+  bool cRetido() const { return tls != nullptr && tlsPendente(tls); }
   // Writes pending bytes while the socket takes them; true when none remain.
   bool cDescarrega();
   void cMuda(int modoPedido, int nivelPedido);
@@ -115,9 +125,16 @@ class TComunica {
   int soqueteSaida = -1;    // where flushes write
   int soqueteEntrada = -1;  // what the loop reads; usually the same socket
   bool fechar = false;      // a send failed: the next dispatch closes us
+  // The transport: null for plain TCP, else a TLS session over soqueteSaida
+  // (which is then soqueteEntrada too), owned here and ended by cFecha.
+  // Reads, flushes and direct sends all go through it. Its pending write
+  // resumes from the ring's first pending byte, so nothing may move
+  // `leitura` back (cRepete) on such a connection.
+  TSessaoTls* tls = nullptr;
 
  private:
   friend struct TVigia;
+  ssize_t escreve(const char* dados, int n);
   bool cabe(int32_t n) const;
   void atualizaMarcas();
   void descartaMarcas(int32_t n);

@@ -76,15 +76,16 @@ void cRecebe(const TConjunto* prontos, int ate) {
     // a change of level takes p off this list alive.
     TVigia vida(p);
     while (p->soqueteEntrada >= 0 && prontos->tem(p->soqueteEntrada)) {
-      const ssize_t r = recv(p->soqueteEntrada, buffer, sizeof buffer, 0);
+      const ssize_t r = p->cLe(buffer, sizeof buffer);
       if (r < 0 && ehBloqueio(errno)) break;
       if (r <= 0) {
         fechaEAvisa(p);
         break;
       }
       p->cEvento(buffer, static_cast<int32_t>(r));
-      // A full buffer may mean more is waiting; anything less ends it.
-      if (r != kTamanhoRecebe || !vida.vivo()) break;
+      // A full buffer may mean more is waiting, and so may bytes a TLS
+      // session holds (no wait would announce them); anything less ends it.
+      if (!vida.vivo() || (r != kTamanhoRecebe && !p->cRetido())) break;
     }
     if (vida.vivo() && p->fechar) fechaEAvisa(p);
   });

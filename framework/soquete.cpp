@@ -2,7 +2,10 @@
 #include "framework/soquete.h"
 
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+
+#include "framework/relogio.h"
 
 namespace zandor {
 
@@ -27,6 +30,20 @@ void semAtraso(int soquete) {
 #else
   (void)soquete;
 #endif
+}
+
+int aguardaSoquete(int soquete, short eventos, int vigia, uint32_t fimMs) {
+  for (;;) {
+    const int32_t resto = static_cast<int32_t>(fimMs - relogioMonotonico());
+    if (resto <= 0) return ETIMEDOUT;
+    pollfd p[2] = {{soquete, eventos, 0}, {vigia, POLLIN, 0}};
+    const int r = poll(p, 2, resto);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno;
+    // The watched end first: a wait given up on ends so, ready or not.
+    if (p[1].revents != 0) return ECANCELED;
+    if (p[0].revents != 0) return 0;
+  }
 }
 
 }  // namespace zandor

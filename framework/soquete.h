@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace zandor {
 
@@ -39,5 +40,11 @@ int aceitaSoquete(int escuta, sockaddr_in* par);
 // up to about 40 ms, whenever a user types while output is flowing. Built
 // with ZANDOR_NAGLE (for measurements) it leaves the socket as it is.
 void semAtraso(int soquete);
+
+// For a helper thread, where waiting is allowed: waits until `soquete` shows
+// one of `eventos`, `vigia` hangs up or shows input (whoever watches it gave
+// the wait up), or `fimMs` on relogioMonotonico passes. 0 when ready, else
+// ECANCELED, ETIMEDOUT or poll's error.
+int aguardaSoquete(int soquete, short eventos, int vigia, uint32_t fimMs);
 
 }  // namespace zandor

@@ -225,12 +225,23 @@ void TCliente::comandoMud(char* argumento) {
     endereco = pulaBrancos(valor);
     segunda = separaPalavra(endereco);
   }
+  // After the port, nothing (plain TCP), "tls" or "tls-inseguro".
+  const char* const palavraTls = separaPalavra(segunda);
   const int porta = converteNumero(segunda);
   if (porta < kPortaMin || porta > kPortaMax) {
     cEscreve(msg::kPortaMud);
     return;
   }
-  conectaMud(endereco, porta);
+  int modoTls = kSemTls;
+  if (comparaTexto(palavraTls, "tls") == 0) {
+    modoTls = kTlsVerificado;
+  } else if (comparaTexto(palavraTls, "tls-inseguro") == 0) {
+    modoTls = kTlsInseguro;
+  } else if (palavraTls[0] != '\0') {
+    cEscreve(msg::kModoMud);
+    return;
+  }
+  conectaMud(endereco, porta, modoTls);
 }
 
 // A link for a browser: the web line's URL, or the address this user's own

@@ -70,8 +70,9 @@ void encerraZandor() {
     c->cDescarrega();
   }
   // A line for the MUD handled earlier in the same pass (typed just before
-  // "/terminar" in one write) is still only queued: send it too.
-  if (mud != nullptr) mud->cDescarrega();
+  // "/terminar" in one write) is still only queued: send it too, then end a
+  // TLS session properly (close_notify) before the process goes.
+  if (mud != nullptr) mud->cFecha(true);
   termina(0);
 }
 

@@ -45,6 +45,7 @@ inline constexpr char kConSoLocais[] = "/con: s\xF3 aceitando conex\xF5" "es loc
 
 // The MUD link.
 inline constexpr char kPortaMud[] = "/Porta deve ser um n\xFAmero de 1 a 65535";
+inline constexpr char kModoMud[] = "/Depois da porta s\xF3 vale tls ou tls-inseguro";
 inline constexpr char kConectando[] = "/Conectando em %s %d";
 inline constexpr char kEnderecoNaoEncontrado[] = "/Endere\xE7o n\xE3o encontrado";
 inline constexpr char kErroInterno[] = "/Erro interno";

@@ -249,24 +249,26 @@ void enviaBytesAoMud(const void* bytes, int32_t n) {
 
 // ---- connecting ------------------------------------------------------------
 
-void conectaMud(const char* endereco, int porta) {
+void conectaMud(const char* endereco, int porta, int modoTls) {
   cancelaTentativa();
   char aviso[kTamanhoConectando];
   formata(aviso, sizeof aviso, msg::kConectando, endereco, porta);
   escreveTodos(aviso);
-  iniciaTentativa(endereco, porta);
+  iniciaTentativa(endereco, porta, modoTls);
 }
 
-bool poeMud(int soquete) {
+bool poeMud(int soquete, TSessaoTls* sessao) {
   semAtraso(soquete);
   TMud* novo = new (std::nothrow) TMud;
   if (novo == nullptr) {
+    if (sessao != nullptr) tlsEncerra(sessao);
     close(soquete);
     return false;
   }
   delete mud;  // the old link goes only now that the new one works
   mud = novo;
   mud->soqueteSaida = mud->soqueteEntrada = soquete;
+  mud->tls = sessao;
   return true;
 }
 

@@ -15,6 +15,7 @@
 
 #include "framework/comunica.h"
 #include "framework/tempo.h"
+#include "framework/tls.h"
 #include "gateway/linhas.h"
 
 namespace zandor {
@@ -61,14 +62,15 @@ extern TMud* mud;
 void filtra(char* linha);
 
 // Tells everyone "/Conectando em ..." and starts an attempt (tentativa.h),
-// which resolves and connects without stopping the loop and replaces the old
-// link only on success; a waiting attempt is cancelled first. Every outcome
-// is told to everyone.
-void conectaMud(const char* endereco, int porta);
+// which resolves, connects and, as `modoTls` asks (tls.h), shakes hands
+// without stopping the loop, and replaces the old link only on success; a
+// waiting attempt is cancelled first. Every outcome is told to everyone.
+void conectaMud(const char* endereco, int porta, int modoTls = kSemTls);
 void desconectaMud(TCliente* usuario);
-// Makes a freshly connected socket the link, destroying the old one without
-// a word. False, with the socket closed, when the object cannot be made.
-bool poeMud(int soquete);
+// Makes a freshly connected socket the link, over `sessao` when it is not
+// null, destroying the old one without a word. False, with the session
+// ended and the socket closed, when the object cannot be made.
+bool poeMud(int soquete, TSessaoTls* sessao = nullptr);
 
 // Every line and byte users send the MUD passes here: while an attempt waits
 // it waits with it, otherwise it goes to the link if there is one, and

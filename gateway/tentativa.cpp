@@ -1,5 +1,5 @@
-// A MUD connect under way: the helper thread's side (resolve, connect, hand
-// the socket back) and the loop's (start, look, give up, finish).
+// A MUD connect under way: the helper thread's side (resolve, connect, shake
+// hands, hand the socket back) and the loop's (start, look, give up, finish).
 #include "gateway/tentativa.h"
 
 #include <arpa/inet.h>
@@ -29,7 +29,7 @@ Resolvedor resolvedor = resolveNome;
 
 namespace {
 
-constexpr int kTamanhoErro = 100;  // "/Erro: %s"
+constexpr int kTamanhoErro = kTamanhoRazaoTls + 8;  // "/Erro: %s"
 constexpr int kCabecalhoEspera = 2;
 
 static_assert(kMsPrazoAjudante > kTicksTentativa * static_cast<int>(kMsPorTick),
@@ -37,49 +37,54 @@ static_assert(kMsPrazoAjudante > kTicksTentativa * static_cast<int>(kMsPorTick),
 static_assert(kTamanhoEspera - kCabecalhoEspera >= kTamanhoLinhaMud, "any one line fits an empty wait");
 
 // What the helper tells the loop; the connected socket travels beside it.
-enum : int32_t { kConectou, kSemEndereco, kFalhaInterna, kFalhaConexao };
+enum : int32_t { kConectou, kSemEndereco, kFalhaInterna, kFalhaConexao, kFalhaTls };
 struct TDesfecho {
   int32_t codigo;
-  int32_t erro;  // kFalhaConexao: the connect's error number
+  int32_t erro;             // kFalhaConexao: the connect's error number
+  TSessaoTls* sessao;       // kConectou over TLS: the loop's once the record is sent
+  char razao[kTamanhoRazaoTls];  // kFalhaTls: what went wrong
 };
 
 // The helper's whole input: its own heap block, freed by the helper.
 struct TPedido {
   char endereco[kTamanhoEndereco];
   uint16_t porta;
+  int8_t modoTls;
+  bool numerico;  // a dotted address: no resolution, and no resolving slot taken
   Resolvedor resolve;
   int par;    // the helper's end of the record pair
   int aviso;  // the helper's end of the notice pair
 };
 
-// Written by the loop as a helper starts, by the helper as it ends.
+// Written by the loop as a helper starts; by the helper as it ends, and as
+// its resolution ends.
 std::atomic<int> ajudantes{0};
+std::atomic<int> resolvendo{0};
 
 // ---- the helper thread -------------------------------------------------------
 
-// The non-blocking connect, waited for up to the helper's own limit: 0 or an
-// error number.
-int conecta(int s, const sockaddr_in& alvo) {
+// The non-blocking connect, waited for until `fimMs` or until the loop gives
+// the attempt up (`vigia`, the helper's end of the record pair, hangs up): 0
+// or an error number, ECANCELED when given up.
+int conecta(int s, const sockaddr_in& alvo, int vigia, uint32_t fimMs) {
   if (connect(s, reinterpret_cast<const sockaddr*>(&alvo), sizeof alvo) == 0) return 0;
   if (errno != EINPROGRESS && errno != EINTR) return errno;
-  const uint32_t inicio = relogioMonotonico();
-  for (;;) {
-    const uint32_t passados = relogioMonotonico() - inicio;
-    if (passados >= static_cast<uint32_t>(kMsPrazoAjudante)) return ETIMEDOUT;
-    pollfd p{s, POLLOUT, 0};
-    const int r = poll(&p, 1, kMsPrazoAjudante - static_cast<int>(passados));
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return errno;
-    if (r == 0) return ETIMEDOUT;
-    int erro = 0;
-    socklen_t n = sizeof erro;
-    return getsockopt(s, SOL_SOCKET, SO_ERROR, &erro, &n) == 0 ? erro : errno;
-  }
+  const int espera = aguardaSoquete(s, POLLOUT, vigia, fimMs);
+  if (espera != 0) return espera;
+  int erro = 0;
+  socklen_t n = sizeof erro;
+  return getsockopt(s, SOL_SOCKET, SO_ERROR, &erro, &n) == 0 ? erro : errno;
 }
 
-// One record, with `soquete` attached when there is one. A failure means the
-// loop has closed its end: the caller still owns its socket and closes it.
-void entrega(int para, const TDesfecho& desfecho, int soquete) {
+// Whether the loop has given the attempt up: its end of the pair is shut.
+bool abandonado(int vigia) {
+  pollfd p{vigia, POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+// One record, with `soquete` attached when there is one. False when the loop
+// has shut or closed its end: the caller still owns its socket and session.
+bool entrega(int para, const TDesfecho& desfecho, int soquete) {
   iovec v{const_cast<TDesfecho*>(&desfecho), sizeof desfecho};
   msghdr m{};
   m.msg_iov = &v;
@@ -94,25 +99,40 @@ void entrega(int para, const TDesfecho& desfecho, int soquete) {
     c->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(c), &soquete, sizeof soquete);
   }
-  sendmsg(para, &m, MSG_NOSIGNAL);
+  return sendmsg(para, &m, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof desfecho);
 }
 
 void* ajuda(void* argumento) {
   TPedido* pedido = static_cast<TPedido*>(argumento);
-  TDesfecho desfecho{kConectou, 0};
+  TDesfecho desfecho{kConectou, 0, nullptr, {}};
   sockaddr_in alvo{};
   alvo.sin_family = AF_INET;
   alvo.sin_port = htons(pedido->porta);
   alvo.sin_addr.s_addr = inet_addr(pedido->endereco);
+  bool achou = pedido->numerico;
+  if (!achou) {
+    achou = pedido->resolve(pedido->endereco, &alvo.sin_addr);
+    resolvendo.fetch_sub(1);
+  }
+  // Connect and handshake share one limit, counted from here.
+  const uint32_t fim = relogioMonotonico() + static_cast<uint32_t>(kMsPrazoAjudante);
   int s = -1;
-  if (alvo.sin_addr.s_addr == INADDR_NONE && !pedido->resolve(pedido->endereco, &alvo.sin_addr))
+  if (!achou)
     desfecho.codigo = kSemEndereco;
+  else if (abandonado(pedido->par))
+    desfecho.codigo = kFalhaInterna;  // nobody reads it: the send below fails
   else if ((s = soqueteTcp()) < 0)
     desfecho.codigo = kFalhaInterna;
-  else if ((desfecho.erro = conecta(s, alvo)) != 0)
+  else if ((desfecho.erro = conecta(s, alvo, pedido->par, fim)) != 0)
     desfecho.codigo = kFalhaConexao;
+  else if (pedido->modoTls != kSemTls &&
+           (desfecho.sessao = tlsConecta(s, pedido->endereco, pedido->modoTls == kTlsVerificado, pedido->par, fim,
+                                         desfecho.razao)) == nullptr)
+    desfecho.codigo = kFalhaTls;
 
-  entrega(pedido->par, desfecho, desfecho.codigo == kConectou ? s : -1);
+  const bool entregue = entrega(pedido->par, desfecho, desfecho.codigo == kConectou ? s : -1);
+  // A session that did not go is ended here, while its socket is open.
+  if (!entregue && desfecho.sessao != nullptr) tlsEncerra(desfecho.sessao);
   // Sent or not, this copy goes: a socket that went is the loop's now.
   if (s >= 0) close(s);
   close(pedido->par);
@@ -133,10 +153,16 @@ bool lancaAjudante(TPedido* pedido) {
   sigset_t todos, antes;
   sigfillset(&todos);
   pthread_sigmask(SIG_SETMASK, &todos, &antes);
+  // Counted before the thread runs: the next attempt must see it.
+  const int resolve = pedido->numerico ? 0 : 1;
   ajudantes.fetch_add(1);
+  resolvendo.fetch_add(resolve);
   pthread_t id;
   const bool lancado = pthread_create(&id, &atributos, ajuda, pedido) == 0;
-  if (!lancado) ajudantes.fetch_sub(1);
+  if (!lancado) {
+    ajudantes.fetch_sub(1);
+    resolvendo.fetch_sub(resolve);
+  }
   pthread_sigmask(SIG_SETMASK, &antes, nullptr);
   pthread_attr_destroy(&atributos);
   return lancado;
@@ -169,6 +195,15 @@ const char* textoErro(char (&texto)[kTamanhoErro], int erro) {
   return texto;
 }
 
+// A record that will not be used: its socket closed, its session ended.
+void descarta(const TDesfecho& desfecho, int soquete) {
+  if (desfecho.codigo == kConectou && desfecho.sessao != nullptr) {
+    tlsAdota(desfecho.sessao, soquete);
+    tlsEncerra(desfecho.sessao);
+  }
+  if (soquete >= 0) close(soquete);
+}
+
 }  // namespace
 
 bool resolveNome(const char* nome, in_addr* ip) {
@@ -184,19 +219,23 @@ bool resolveNome(const char* nome, in_addr* ip) {
 }
 
 int ajudantesAtivos() { return ajudantes.load(); }
+int ajudantesResolvendo() { return resolvendo.load(); }
 
-bool iniciaTentativa(const char* endereco, int porta) {
+bool iniciaTentativa(const char* endereco, int porta, int modoTls) {
   int par[2] = {-1, -1};
   int aviso[2] = {-1, -1};
   TPedido* pedido = nullptr;
   TTentativa* t = nullptr;
-  bool pronto = ajudantes.load() < kMaxAjudantes &&
+  const bool numerico = inet_addr(endereco) != INADDR_NONE;
+  bool pronto = (numerico || resolvendo.load() < kMaxAjudantes) && ajudantes.load() < kMaxFiosAjudantes &&
                 socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, par) == 0 &&
                 socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, aviso) == 0 &&
                 (pedido = new (std::nothrow) TPedido) != nullptr && (t = new (std::nothrow) TTentativa) != nullptr;
   if (pronto) {
     copiaLimitada(pedido->endereco, endereco, sizeof pedido->endereco);
     pedido->porta = static_cast<uint16_t>(porta);
+    pedido->modoTls = static_cast<int8_t>(modoTls);
+    pedido->numerico = numerico;
     pedido->resolve = resolvedor;
     pedido->par = par[1];
     pedido->aviso = aviso[1];
@@ -224,14 +263,22 @@ void cancelaTentativa() {
 
 TTentativa::~TTentativa() {
   if (tentativa == this) tentativa = nullptr;
-  if (par >= 0) close(par);
+  if (par < 0) return;
+  // Shut first: from now on the helper's send fails (and its poll wakes), so
+  // what is queued is all that will ever be; a session in it is freed here.
+  shutdown(par, SHUT_RDWR);
+  TDesfecho desfecho{};
+  int soquete = -1;
+  while (leDesfecho(par, &desfecho, &soquete) > 0) descarta(desfecho, soquete);
+  if (soquete >= 0) close(soquete);
+  close(par);
 }
 
 // The notice, or its pair closing: either way the record is there, or the
 // helper is gone without one.
 void TTentativa::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr && n != 0) return;  // output drained: it sends nothing
-  if (!olha() && dados == nullptr) conclui(-1, msg::kErroInterno);  // no record will ever come
+  if (!olha() && dados == nullptr) conclui(-1, nullptr, msg::kErroInterno);  // no record will ever come
 }
 
 void TTentativa::cExpira() {
@@ -241,7 +288,7 @@ void TTentativa::cExpira() {
     return;
   }
   char erro[kTamanhoErro];
-  conclui(-1, textoErro(erro, ETIMEDOUT));
+  conclui(-1, nullptr, textoErro(erro, ETIMEDOUT));
 }
 
 bool TTentativa::olha() {
@@ -250,21 +297,30 @@ bool TTentativa::olha() {
   const int lido = leDesfecho(par, &desfecho, &soquete);
   if (lido == 0) return false;
   if (lido > 0 && desfecho.codigo == kConectou && soquete >= 0) {
-    conclui(soquete, nullptr);
+    if (desfecho.sessao != nullptr) tlsAdota(desfecho.sessao, soquete);
+    conclui(soquete, desfecho.sessao, nullptr);
     return true;
   }
-  if (soquete >= 0) close(soquete);
+  if (lido > 0)
+    descarta(desfecho, soquete);
+  else if (soquete >= 0)
+    close(soquete);
   char erro[kTamanhoErro];
   const char* mensagem = msg::kErroInterno;
   if (lido > 0 && desfecho.codigo == kSemEndereco) mensagem = msg::kEnderecoNaoEncontrado;
   if (lido > 0 && desfecho.codigo == kFalhaConexao) mensagem = textoErro(erro, desfecho.erro);
-  conclui(-1, mensagem);
+  if (lido > 0 && desfecho.codigo == kFalhaTls) {
+    desfecho.razao[sizeof desfecho.razao - 1] = '\0';
+    formata(erro, sizeof erro, msg::kErro, desfecho.razao);
+    mensagem = erro;
+  }
+  conclui(-1, nullptr, mensagem);
   return true;
 }
 
 void TTentativa::cCancela() {
   char erro[kTamanhoErro];
-  conclui(-1, textoErro(erro, ECANCELED));
+  conclui(-1, nullptr, textoErro(erro, ECANCELED));
 }
 
 void TTentativa::cGuarda(const void* bytes, int32_t n) {
@@ -275,10 +331,10 @@ void TTentativa::cGuarda(const void* bytes, int32_t n) {
   usados = static_cast<int16_t>(usados + kCabecalhoEspera + n);
 }
 
-void TTentativa::conclui(int soquete, const char* mensagem) {
+void TTentativa::conclui(int soquete, TSessaoTls* sessao, const char* mensagem) {
   // From here on lines for the MUD go to the link itself.
   if (tentativa == this) tentativa = nullptr;
-  if (soquete >= 0) mensagem = poeMud(soquete) ? msg::kConectado : msg::kErroInterno;
+  if (soquete >= 0) mensagem = poeMud(soquete, sessao) ? msg::kConectado : msg::kErroInterno;
   escreveTodos(mensagem);
   // What waited goes to the link now in place, each message as if typed now.
   for (int i = 0; i < usados;) {

@@ -1,6 +1,8 @@
 // A MUD connect under way, in-process: the resolver seam made slow, the
-// 30-second limit driven through the wheel, the cap on helper threads, where
-// lines typed meanwhile go, and the descriptors of an attempt given up on.
+// 30-second limit driven through the wheel (a TLS handshake included), the
+// cap on helper threads and how cancels free them, where lines typed
+// meanwhile go, and the descriptors and TLS sessions of an attempt given up
+// on.
 // Refusals and unknown names are told end to end (mud_e2e_test.cpp).
 //
 // Users are TCliente objects on AF_UNIX pairs, already named; the old link
@@ -10,6 +12,8 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +25,7 @@
 #include <string>
 #include <thread>
 
+#include "certificado.h"
 #include "framework/conjunto.h"
 #include "framework/laco.h"
 #include "framework/tempo.h"
@@ -296,10 +301,10 @@ TEST_F(Tentativa, ANewRequestCancelsAndAtMostFourHelpersRun) {
 
 // ---- descriptors ------------------------------------------------------------
 
-// Given up on before its helper is done: the helper's send fails and it
-// closes its socket. Given up on after: the socket was in flight in the
-// pair, and the kernel closes it with the pair. Either way the MUD sees the
-// connection close and the process holds what it held before.
+// Given up on while its helper still resolves: the helper sees it once the
+// resolver returns and never connects. Given up on after the helper is done:
+// the socket was in flight in the pair, and the loop's drain closes it.
+// Either way the process holds what it held before.
 TEST_F(Tentativa, AnAttemptGivenUpOnLeavesNoDescriptorBehind) {
   Ouvinte alvo;
   for (const bool helperTerminaDepois : {true, false}) {
@@ -316,11 +321,196 @@ TEST_F(Tentativa, AnAttemptGivenUpOnLeavesNoDescriptorBehind) {
     ASSERT_TRUE(esperaAjudantes());
     EXPECT_EQ(descritoresAbertos(), antes);
     const int lado = alvo.aceita();
-    ASSERT_GE(lado, 0);
-    EXPECT_EQ(leAteFechar(lado), "");
-    close(lado);
+    if (helperTerminaDepois) {
+      EXPECT_LT(lado, 0) << "a helper given up on while resolving connected anyway";
+    } else {
+      ASSERT_GE(lado, 0);
+      EXPECT_EQ(leAteFechar(lado), "");
+    }
+    if (lado >= 0) close(lado);
     ambosOuvem(conectando("lento.exemplo", alvo.porta) + "/Erro: Operation canceled\r\n");
   }
+}
+
+// A loopback port that never answers a connect: a listener whose accept
+// queue is full, so the kernel drops every new SYN.
+class Surdo {
+ public:
+  Surdo() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 0);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    porta = ntohs(a.sin_port);
+    for (int i = 0; i < 8; ++i) {
+      const int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      enchimento_[i] = s;
+      pollfd p{s, POLLOUT, 0};
+      if (poll(&p, 1, 200) == 0) break;
+    }
+  }
+  ~Surdo() {
+    for (int s : enchimento_)
+      if (s >= 0) close(s);
+    close(fd_);
+  }
+  int porta = 0;
+
+ private:
+  int fd_ = -1;
+  int enchimento_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+// A helper whose connect hangs leaves as soon as its attempt is given up, so
+// cancels never use up the helpers: after any number of them a new attempt
+// starts and connects at once.
+TEST_F(Tentativa, CancelledConnectsFreeTheirHelpersAtOnce) {
+  Surdo surdo;
+  Ouvinte novo;
+  const int antes = descritoresAbertos();
+  std::string esperado;
+  for (int i = 0; i < 2 * kMaxAjudantes; ++i) {
+    conectaMud("127.0.0.1", surdo.porta);
+    ASSERT_NE(tentativa, nullptr) << i;
+    if (i > 0) esperado += "/Erro: Operation canceled\r\n";
+    esperado += conectando("127.0.0.1", surdo.porta);
+  }
+  EXPECT_EQ(ajudantesResolvendo(), 0);
+  conectaMud("127.0.0.1", novo.porta);
+  ASSERT_NE(tentativa, nullptr);
+  ambosOuvem(esperado + "/Erro: Operation canceled\r\n" + conectando("127.0.0.1", novo.porta));
+  // Only the last helper is left once the others have seen their pair shut.
+  for (int i = 0; i < 1000 && ajudantesAtivos() > 0; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ajudantesAtivos(), 0) << "given-up helpers still wait for their connects";
+  cAvanca(1);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Conectado\r\n");
+  const int lado = novo.aceita();
+  EXPECT_GE(lado, 0);
+  if (lado >= 0) close(lado);
+  delete mud;
+  mud = nullptr;
+  EXPECT_EQ(descritoresAbertos(), antes);
+}
+
+// ---- TLS ---------------------------------------------------------------------
+
+// A peer that takes the TCP connection and never says a word of TLS: the
+// handshake waits, the 30 s limit ends it through the wheel, and the helper,
+// its attempt given up, leaves at once without waiting for its own limit.
+TEST_F(Tentativa, AHandshakeThatNeverEndsIsCutByTheLimitAndItsHelperLeaves) {
+  Ouvinte mudo;
+  ligaAntigo();
+  const int antes = descritoresAbertos();
+  conectaMud("127.0.0.1", mudo.porta, kTlsVerificado);
+  ASSERT_NE(tentativa, nullptr);
+  // The client's hello has come: the helper now waits inside the handshake.
+  const int lado = mudo.aceita();
+  ASSERT_GE(lado, 0);
+  pollfd hello{lado, POLLIN, 0};
+  ASSERT_EQ(poll(&hello, 1, 1000), 1);
+  ana_->digita("senha secreta\r\n");
+  cAvanca(kTicksTentativa - 1);
+  ASSERT_NE(tentativa, nullptr);
+  EXPECT_EQ(ajudantesAtivos(), 1);
+  ambosOuvem(conectando("127.0.0.1", mudo.porta));
+  cAvanca(1);
+  EXPECT_EQ(tentativa, nullptr);
+  ambosOuvem("/Erro: Connection timed out\r\n");
+  EXPECT_EQ(ouveAntigo(), "senha secreta\r\n");  // the old link, as after any failure
+  for (int i = 0; i < 1000 && ajudantesAtivos() > 0; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ajudantesAtivos(), 0);
+  // Abandoned, not ended: the peer sees the connection close.
+  const std::string resto = leAteFechar(lado);
+  EXPECT_EQ(resto.find("<still open>"), std::string::npos);
+  close(lado);
+  EXPECT_EQ(descritoresAbertos(), antes);
+}
+
+// A TLS server on loopback, for one connection, on a thread of its own: it
+// reads until the session ends and records whether it ended with
+// close_notify.
+class ServidorTls {
+ public:
+  ServidorTls() {
+    if (!cert_.pronto()) return;
+    contexto_ = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(contexto_, cert_.certificado().c_str());
+    SSL_CTX_use_PrivateKey_file(contexto_, cert_.chave().c_str(), SSL_FILETYPE_PEM);
+    fio_ = std::thread([this] { serve(); });
+  }
+  ~ServidorTls() {
+    if (fio_.joinable()) fio_.join();
+    if (contexto_ != nullptr) SSL_CTX_free(contexto_);
+  }
+  bool pronto() const { return contexto_ != nullptr; }
+  int porta() const { return ouvinte_.porta; }
+  // Waits for the session to end: whether it ended with close_notify.
+  bool terminouComAviso() {
+    if (fio_.joinable()) fio_.join();
+    return aviso_;
+  }
+
+ private:
+  void serve() {
+    const int lado = ouvinte_.aceita();
+    if (lado < 0) return;
+    timeval limite{5, 0};
+    setsockopt(lado, SOL_SOCKET, SO_RCVTIMEO, &limite, sizeof limite);
+    SSL* sessao = SSL_new(contexto_);
+    SSL_set_fd(sessao, lado);
+    if (SSL_accept(sessao) == 1) {
+      char tmp[256];
+      int r;
+      while ((r = SSL_read(sessao, tmp, sizeof tmp)) > 0) {
+      }
+      aviso_ = SSL_get_error(sessao, r) == SSL_ERROR_ZERO_RETURN;
+    }
+    ERR_clear_error();
+    SSL_free(sessao);
+    close(lado);
+  }
+  Certificado cert_;
+  SSL_CTX* contexto_ = nullptr;
+  Ouvinte ouvinte_;
+  std::atomic<bool> aviso_{false};
+  std::thread fio_;
+};
+
+// The helper is done and its record, session inside, waits in the pair when
+// the attempt is given up: the loop's drain takes the session and ends it
+// properly; nothing leaks (the sanitizer and valgrind runs would say).
+TEST_F(Tentativa, ASessionHandedOverAfterTheCancelIsEndedByTheLoop) {
+  ServidorTls servidor;
+  if (!servidor.pronto()) GTEST_SKIP() << "the openssl command is not installed";
+  const int antes = descritoresAbertos();
+  conectaMud("127.0.0.1", servidor.porta(), kTlsInseguro);
+  ASSERT_TRUE(esperaAjudantes());
+  cancelaTentativa();
+  ambosOuvem(conectando("127.0.0.1", servidor.porta()) + "/Erro: Operation canceled\r\n");
+  EXPECT_TRUE(servidor.terminouComAviso());
+  EXPECT_EQ(descritoresAbertos(), antes);
+}
+
+// The same session taken up by the loop: it becomes the link, and dropping
+// the link ends it with close_notify after the bytes that waited.
+TEST_F(Tentativa, ASessionTakenUpBecomesTheLinkAndEndsWithCloseNotify) {
+  ServidorTls servidor;
+  if (!servidor.pronto()) GTEST_SKIP() << "the openssl command is not installed";
+  conectaMud("127.0.0.1", servidor.porta(), kTlsInseguro);
+  ana_->digita("entra\r\n");
+  concluiNoProximoTick();
+  ambosOuvem(conectando("127.0.0.1", servidor.porta()) + "/Conectado\r\n");
+  ASSERT_NE(mud, nullptr);
+  EXPECT_NE(mud->tls, nullptr);
+  delete mud;
+  mud = nullptr;
+  EXPECT_TRUE(servidor.terminouComAviso());
 }
 
 }  // namespace

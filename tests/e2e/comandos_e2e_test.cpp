@@ -175,9 +175,13 @@ TEST_F(Comandos, MudArgumentForms) {
   EXPECT_TRUE(recebe(ana, "/N\xE3o est\xE1 conectado em um MUD\r\n"));
   nadaMais();
 
-  // Blanks anywhere, leading zeros and trailing words in the port: the
-  // port is the number at the start of the second part.
-  Conexao primeiro = liga("/MUD   127.0.0.1   0" + std::to_string(falso.porta()) + "  e mais");
+  // Blanks anywhere and leading zeros: the port is the number at the start
+  // of the second word. A third word names the transport: an unknown one is
+  // refused to the asker alone, rather than connecting in clear.
+  ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " e mais\r\n");
+  EXPECT_TRUE(recebe(ana, "/Depois da porta s\xF3 vale tls ou tls-inseguro\r\n"));
+  nadaMais();
+  Conexao primeiro = liga("/MUD   127.0.0.1   0" + std::to_string(falso.porta()) + "x  ");
   Conexao segundo = liga("/mud Arena");
   EXPECT_TRUE(recebeEFecha(primeiro, ""));
   ana.envia("/Mud   \r\n");

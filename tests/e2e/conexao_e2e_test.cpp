@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,34 @@ TEST_F(ConexaoMud, LinesTypedWhileWaitingFollowTheOutcome) {
   bia.envia("/mud\r\n");
   EXPECT_TRUE(recebe(bia, "/N\xE3o est\xE1 conectado em um MUD\r\n"));
   EXPECT_TRUE(recebe(ana, "", 100ms));
+}
+
+// Cancelled attempts to a MUD that never answers hold nothing: a working
+// "/mud" right after any number of them connects at once, whether the
+// cancels came one by one or all in one write.
+TEST_F(ConexaoMud, CancelledAttemptsNeverDelayTheNextOne) {
+  for (int i = 0; i < 4; ++i) {
+    ana.envia(mud(surdo.porta()));
+    ambos(ana, bia, (i > 0 ? kCancelado : "") + conectando(surdo.porta()), 1000ms);
+  }
+  const auto pedido = std::chrono::steady_clock::now();
+  bia.envia(mud(novo.porta()));
+  ambos(ana, bia, kCancelado + conectando(novo.porta()) + "/Conectado\r\n", 1000ms);
+  RecordProperty("connected_after_ms", static_cast<int>(std::chrono::duration_cast<Ms>(
+                                           std::chrono::steady_clock::now() - pedido).count()));
+  Conexao primeiro = novo.aceita();
+  EXPECT_TRUE(primeiro.aberta());
+
+  std::string rajada, esperado;
+  for (int i = 0; i < 12; ++i) {
+    rajada += mud(surdo.porta());
+    esperado += (i > 0 ? kCancelado : "") + conectando(surdo.porta());
+  }
+  ana.envia(rajada + mud(novo.porta()));
+  ambos(ana, bia, esperado + kCancelado + conectando(novo.porta()) + "/Conectado\r\n", 1000ms);
+  Conexao segundo = novo.aceita();
+  EXPECT_TRUE(segundo.aberta());
+  EXPECT_TRUE(recebeEFecha(primeiro, ""));
 }
 
 TEST_F(ConexaoMud, AnyNewMudCommandEndsTheWaitingAttemptFirst) {

@@ -2,7 +2,9 @@
 // private directory on a free loopback port, two users sharing the one link
 // through a recording relay, so that the bytes the gateway sends the server
 // (its answers to the server's option negotiation, the users' lines) can be
-// checked byte by byte. Skipped where TinyMUX is not installed.
+// checked byte by byte; and the same server reached over TLS, with socat
+// ending TLS in front of it. Skipped where TinyMUX (or, for TLS, socat and
+// openssl) is not installed.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "confere.h"
+#include "tls_apoio.h"
 
 namespace {
 
@@ -474,6 +478,72 @@ TEST(TinyMux, AWebUserPlaysThroughTheGateway) {
   texto.clear();
   lia.envia(textoWeb("QUIT"));
   EXPECT_TRUE(leTextoWeb(lia, "/Conex\xC3\xA3o com o MUD terminada\r\n", &texto)) << texto;
+}
+
+// TinyMUX behind socat, reached with "tls" and its certificate trusted: the
+// session works as a plain link does, negotiation and long lines included,
+// and what the users typed is stored on the server, as a second, direct
+// connection sees.
+TEST(TinyMux, ReachedOverTlsBehindSocat) {
+  if (access((kBinariosMux + "/netmux").c_str(), X_OK) != 0) GTEST_SKIP() << "TinyMUX is not installed";
+  if (!temPrograma("socat") || !temPrograma("openssl")) GTEST_SKIP() << "socat or openssl is not installed";
+  JogoTinyMux jogo(kBoasVindas + "\r\n" + kPrompt);
+  ASSERT_TRUE(jogo.vivo()) << jogo.log();
+  Certificado cert("DNS:localhost,IP:127.0.0.1");
+  ASSERT_TRUE(cert.pronto());
+  Socat socat(cert, jogo.porta());
+  std::unique_ptr<Gateway> g;
+  {
+    Confianca confianca(cert.certificado());
+    g = std::make_unique<Gateway>();
+  }
+  Conexao ana = g->usuarioTelnet("Ana");
+
+  ana.envia("/mud localhost " + std::to_string(socat.porta()) + " tls\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "/Conectando em localhost " + std::to_string(socat.porta())));
+  EXPECT_TRUE(chegaLinha(ana, "/Conectado"));
+  EXPECT_TRUE(chegaLinha(ana, kBoasVindas));
+  EXPECT_TRUE(chegaLinha(ana, kPrompt));
+  ana.envia("connect wizard potrzebie\r\n");
+  EXPECT_TRUE(ana.leAte("Limbo(#0R)\r\n"));
+  ana.descarta();
+
+  // The server's view of the terminal: negotiated inside the session.
+  ana.envia("think [terminfo(me)]|[width(me)]|[height(me)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "TERM telnet|80|25"));
+  // Long lines both ways inside the session: a 769-byte description stored
+  // whole, an 800-byte line and a 7,000-byte one read back whole.
+  std::string descricao;
+  while (descricao.size() < 769) descricao += "Uma sala guardada do outro lado do TLS. ";
+  descricao.resize(769);
+  descricao.back() = '.';  // the server trims a blank at the end
+  ana.envia("@desc me=" + descricao + "\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "Set."));
+  ana.envia("think strlen(get(me/desc))\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "769"));
+  ana.envia("think [repeat(x,800)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, std::string(800, 'x')));
+  ana.envia("think [repeat(abcdefg,1000)]\r\n");
+  EXPECT_TRUE(chegaLinha(ana, [] {
+    std::string r;
+    for (int i = 0; i < 1000; ++i) r += "abcdefg";
+    return r;
+  }()));
+
+  Conexao direta = Conexao::conecta(jogo.porta());
+  ASSERT_TRUE(direta.leAte(kPrompt));
+  direta.envia("connect wizard potrzebie\r\n");
+  ASSERT_TRUE(direta.leAte("Limbo(#0R)\r\n"));
+  direta.envia("think get(me/desc)\r\n");
+  EXPECT_TRUE(chegaLinha(direta, descricao, 5s));
+
+  // What socat saw of the session: protocol and cipher.
+  const std::string log = socat.log();
+  const size_t i = log.find("SSL connection using");
+  RecordProperty("tls_session", i == std::string::npos ? log : log.substr(i, log.find('\n', i) - i));
+
+  ana.envia("/mud\r\n");
+  EXPECT_TRUE(chegaLinha(ana, "/Desconectado do MUD"));
 }
 
 }  // namespace

@@ -1,0 +1,205 @@
+// TLS through OpenSSL: the client handshake on a helper thread, and the
+// loop's non-blocking reads, writes and close.
+#include "framework/tls.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "framework/soquete.h"
+#include "text/formata.h"
+
+namespace zandor {
+
+namespace {
+
+// OpenSSL's socket BIO writes with write(2), not send(2) with MSG_NOSIGNAL
+// as the rest of the program does: a link the MUD reset would raise SIGPIPE
+// and end the process. Ignoring it changes nothing else, since every other
+// send already asks for no signal. Process-wide and idempotent.
+void ignoraSigpipe() {
+  struct sigaction acao {};
+  acao.sa_handler = SIG_IGN;
+  sigemptyset(&acao.sa_mask);
+  sigaction(SIGPIPE, &acao, nullptr);
+}
+
+// The text of the failure OpenSSL has just reported for `r` on `sessao`.
+void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
+  const int tipo = SSL_get_error(sessao, r);
+  const int erroSistema = errno;
+  const unsigned long erro = ERR_get_error();
+  const char* texto = erro != 0 ? ERR_reason_error_string(erro) : nullptr;
+  // The check's own text after "certificate verify failed" says which.
+  if (texto != nullptr && ERR_GET_REASON(erro) == SSL_R_CERTIFICATE_VERIFY_FAILED) {
+    formata(razao, sizeof razao, "%s: %s", texto, X509_verify_cert_error_string(SSL_get_verify_result(sessao)));
+  } else if (texto != nullptr) {
+    copiaLimitada(razao, texto, sizeof razao);
+  } else if (erro != 0) {
+    ERR_error_string_n(erro, razao, sizeof razao);
+  } else if (tipo == SSL_ERROR_SYSCALL && erroSistema != 0) {
+    copiaLimitada(razao, std::strerror(erroSistema), sizeof razao);
+  } else {
+    // The peer closed without a word (OpenSSL before 3.0 says nothing).
+    copiaLimitada(razao, std::strerror(ECONNRESET), sizeof razao);
+  }
+  ERR_clear_error();
+}
+
+// After a fatal error no alert may be sent: the close that follows is quiet.
+void falhou(TSessaoTls* sessao) {
+  SSL_set_quiet_shutdown(sessao, 1);
+  ERR_clear_error();
+}
+
+// A session of its own context. Null when OpenSSL cannot make one.
+TSessaoTls* novaSessao(int soquete, const char* nome, bool verifica) {
+  SSL_CTX* contexto = SSL_CTX_new(TLS_client_method());
+  if (contexto == nullptr) return nullptr;
+  SSL_CTX_set_min_proto_version(contexto, TLS1_2_VERSION);
+  SSL_CTX_set_options(contexto, SSL_OP_NO_RENEGOTIATION);
+  SSL_CTX_set_mode(contexto, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  bool pronto = true;
+  if (verifica) {
+    pronto = SSL_CTX_set_default_verify_paths(contexto) == 1;
+    SSL_CTX_set_verify(contexto, SSL_VERIFY_PEER, nullptr);
+  } else {
+    SSL_CTX_set_verify(contexto, SSL_VERIFY_NONE, nullptr);
+  }
+  TSessaoTls* sessao = pronto ? SSL_new(contexto) : nullptr;
+  SSL_CTX_free(contexto);  // the session holds its own reference
+  if (sessao == nullptr) return nullptr;
+
+  in_addr ip4;
+  in6_addr ip6;
+  const bool ehIp = inet_pton(AF_INET, nome, &ip4) == 1 || inet_pton(AF_INET6, nome, &ip6) == 1;
+  X509_VERIFY_PARAM* parametros = SSL_get0_param(sessao);
+  // SNI names hosts only: an address literal is never sent in it.
+  if (!ehIp) pronto = SSL_set_tlsext_host_name(sessao, nome) == 1;
+  if (pronto && verifica && ehIp) pronto = X509_VERIFY_PARAM_set1_ip_asc(parametros, nome) == 1;
+  if (pronto && verifica && !ehIp) {
+    X509_VERIFY_PARAM_set_hostflags(parametros, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    pronto = X509_VERIFY_PARAM_set1_host(parametros, nome, 0) == 1;
+  }
+  if (pronto) pronto = SSL_set_fd(sessao, soquete) == 1;
+  if (!pronto) {
+    SSL_free(sessao);
+    return nullptr;
+  }
+  SSL_set_connect_state(sessao);
+  return sessao;
+}
+
+}  // namespace
+
+TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, uint32_t fimMs,
+                       char (&razao)[kTamanhoRazaoTls]) {
+  razao[0] = '\0';
+  ignoraSigpipe();
+  ERR_clear_error();
+  TSessaoTls* sessao = novaSessao(soquete, nome, verifica);
+  if (sessao == nullptr) {
+    const unsigned long erro = ERR_get_error();
+    if (erro != 0)
+      ERR_error_string_n(erro, razao, sizeof razao);
+    else
+      copiaLimitada(razao, std::strerror(ENOMEM), sizeof razao);
+    ERR_clear_error();
+    return nullptr;
+  }
+  for (;;) {
+    ERR_clear_error();
+    const int r = SSL_connect(sessao);
+    if (r == 1) return sessao;
+    const int tipo = SSL_get_error(sessao, r);
+    short quer = 0;
+    if (tipo == SSL_ERROR_WANT_READ) quer = POLLIN;
+    if (tipo == SSL_ERROR_WANT_WRITE) quer = POLLOUT;
+    int espera = 0;
+    if (quer == 0) {
+      explica(sessao, r, razao);
+    } else if ((espera = aguardaSoquete(soquete, quer, vigia, fimMs)) == 0) {
+      continue;
+    } else if (espera != ECANCELED) {
+      copiaLimitada(razao, std::strerror(espera), sizeof razao);
+    }
+    SSL_free(sessao);  // no alert: the link is abandoned, not ended
+    return nullptr;
+  }
+}
+
+void tlsAdota(TSessaoTls* sessao, int soquete) {
+  if (soquete < 0) {
+    SSL_set_quiet_shutdown(sessao, 1);
+    return;
+  }
+  // SSL_set_fd gave the session one socket BIO for both ways, not owning
+  // its descriptor: pointing it elsewhere keeps every buffered byte.
+  BIO_set_fd(SSL_get_rbio(sessao), soquete, BIO_NOCLOSE);
+}
+
+ssize_t tlsLe(TSessaoTls* sessao, char* buffer, int n) {
+  ERR_clear_error();
+  const int r = SSL_read(sessao, buffer, n);
+  if (r > 0) return r;
+  switch (SSL_get_error(sessao, r)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      errno = EAGAIN;
+      return -1;
+    case SSL_ERROR_ZERO_RETURN:
+      return 0;  // close_notify: answered with ours when the link closes
+    case SSL_ERROR_SYSCALL: {
+      const int erro = errno;
+      falhou(sessao);
+      if (erro == 0) return 0;  // the connection ended without close_notify
+      errno = ehBloqueio(erro) ? EIO : erro;
+      return -1;
+    }
+    default:
+      falhou(sessao);
+      errno = EPROTO;
+      return -1;
+  }
+}
+
+ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n) {
+  ERR_clear_error();
+  const int r = SSL_write(sessao, dados, n);
+  if (r > 0) return r;
+  switch (SSL_get_error(sessao, r)) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      errno = EAGAIN;
+      return -1;
+    case SSL_ERROR_SYSCALL: {
+      const int erro = errno;
+      falhou(sessao);
+      errno = erro == 0 || ehBloqueio(erro) ? EPIPE : erro;
+      return -1;
+    }
+    default:
+      falhou(sessao);
+      errno = EPROTO;
+      return -1;
+  }
+}
+
+bool tlsPendente(TSessaoTls* sessao) { return SSL_has_pending(sessao) == 1; }
+
+void tlsEncerra(TSessaoTls* sessao) {
+  if (sessao == nullptr) return;
+  // One attempt, non-blocking: a full socket loses the alert, never the loop.
+  ERR_clear_error();
+  SSL_shutdown(sessao);
+  ERR_clear_error();
+  SSL_free(sessao);
+}
+
+}  // namespace zandor

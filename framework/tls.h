@@ -1,0 +1,72 @@
+// TLS over a connected TCP socket, through OpenSSL: the client handshake,
+// run where waiting is allowed (a helper thread), and the non-blocking
+// reads, writes and close that a connection object does in the loop.
+//
+//   helper thread                                loop
+//   tlsConecta: context, SNI, names to check,    tlsLe / tlsEscreve: one call
+//   handshake polled with a deadline and a       each, "would block" as EAGAIN
+//   watched descriptor whose hang-up aborts  ==> tlsEncerra: close_notify
+//                 (session handed over)          once, then free
+//
+// A session belongs to one thread at a time; the hand-over (a record on a
+// socket pair) orders the two. Each session carries its own context, made on
+// the helper thread: the trusted certificates are read there, never in the
+// loop, and nothing global outlives a session.
+//
+// Write states: a write that would block has taken its bytes into a record
+// it still holds; the retry must offer the same bytes again, at least as
+// many. The ring does: its first pending byte stays put until the session
+// reports it sent, and the pending piece only grows. Partial writes are on,
+// so each call reports what went, record by record; a moved buffer is
+// accepted as well, as a safety margin. Renegotiation is refused, so a
+// write never waits for a read; what a read needs to write (a key update's
+// answer) goes with the next call.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+struct ssl_st;  // OpenSSL's SSL
+
+namespace zandor {
+
+using TSessaoTls = ssl_st;
+
+inline constexpr int kTamanhoRazaoTls = 160;  // a failure's text, NUL included
+
+// How a connect uses TLS.
+inline constexpr int kSemTls = 0;
+inline constexpr int kTlsVerificado = 1;  // the certificate must name `nome` and chain to a trusted root
+inline constexpr int kTlsInseguro = 2;    // encrypted, but nobody's identity is checked
+
+// The client handshake on connected, non-blocking `soquete`: SNI with
+// `nome` when it is no IP address, and, when `verifica`, the chain against
+// OpenSSL's default paths (SSL_CERT_FILE, SSL_CERT_DIR) and the name, a DNS
+// name or an IP address. Waits with poll until the handshake ends, until
+// `fimMs` on relogioMonotonico, or until `vigia` hangs up (the loop gave the
+// attempt up). The session, or null with `razao` filled: OpenSSL's reason,
+// the verification error's text after "certificate verify failed", or the
+// system's for a socket error; empty when `vigia` hung up.
+TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, uint32_t fimMs,
+                       char (&razao)[kTamanhoRazaoTls]);
+
+// Hands a session over to `soquete`, the same connection under another
+// descriptor (one passed between threads): every later call uses it. With
+// -1 (the connection is already gone) the session may only be ended, and
+// ends without a word.
+void tlsAdota(TSessaoTls* sessao, int soquete);
+
+// One read into `buffer`: bytes, 0 when the peer ended the session or the
+// connection, -1 with errno set, a would-block errno when there is nothing
+// to read yet (ehBloqueio).
+ssize_t tlsLe(TSessaoTls* sessao, char* buffer, int n);
+// One write: bytes taken, or -1 with errno as above.
+ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n);
+// Bytes the session holds that no poll on the socket would announce.
+bool tlsPendente(TSessaoTls* sessao);
+// Sends close_notify once, unless the session failed, and frees it. The
+// socket stays open: its owner closes it.
+void tlsEncerra(TSessaoTls* sessao);
+
+}  // namespace zandor
