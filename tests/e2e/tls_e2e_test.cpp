@@ -3,8 +3,9 @@
 // links by address and by name, refusals with OpenSSL's reason, the insecure
 // mode, directory entries, both directions (negotiation, colours, prompts,
 // bursts larger than a record, the longest lines), the MUD closing,
-// "/terminar" flushing the link, and close_notify on "/mud" alone, seen by a
-// TLS server of the test's own. Skipped where socat or openssl is missing.
+// "/terminar" flushing the link, and close_notify on "/mud" alone and at the
+// gateway's end, seen by a TLS server of the test's own. Skipped where socat
+// or openssl is missing.
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -246,6 +247,19 @@ TEST_F(Tls, MudAloneEndsTheSessionWithCloseNotify) {
   std::string lido;
   EXPECT_TRUE(servidor.terminouComAviso(&lido));
   EXPECT_EQ(lido, "tchau\r\n");
+}
+
+// "/terminar" flushes the link, then ends the session with close_notify too.
+TEST_F(Tls, TheGatewaysEndEndsTheSessionWithCloseNotify) {
+  inicia("");
+  ServidorTls servidor(local);
+  ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " tls-inseguro\r\n");
+  ASSERT_TRUE(servidor.aceita(falso));
+  ambos(conectando("127.0.0.1", falso.porta()) + "/Conectado\r\n");
+  ana.envia("ultima\r\n/terminar\r\n");
+  std::string lido;
+  EXPECT_TRUE(servidor.terminouComAviso(&lido));
+  EXPECT_EQ(lido, "ultima\r\n");
 }
 
 }  // namespace
