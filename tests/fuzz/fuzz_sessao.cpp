@@ -7,50 +7,17 @@
 // "/terminar" ends the input instead of the process. A "/mud" starts a helper
 // thread; the harness waits for it after every chunk, so each run is the
 // same whatever the scheduling, and none outlives its input.
-#include <netdb.h>
-#include <sched.h>
-
-#include <cerrno>
 #include <cstring>
 
-#include "apoio_fuzz.h"
 #include "framework/tempo.h"
-#include "gateway/cliente.h"
 #include "gateway/historico.h"
-#include "gateway/inicio.h"
-#include "gateway/mud.h"
-#include "gateway/tentativa.h"
-#include "text/dobra.h"
-#include "text/formata.h"
+#include "sessao_fuzz.h"
 
-extern "C" int connect(int, const struct sockaddr*, socklen_t) {
-  errno = ECONNREFUSED;
-  return -1;
-}
-extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*, struct addrinfo**) { return EAI_NONAME; }
-
-namespace {
-
-struct Terminou {};
-
-void esperaAjudantes() {
-  while (zandor::ajudantesAtivos() > 0) sched_yield();
-}
-
-bool vivo(const zandor::TCliente* c) {
-  for (const zandor::TCliente* p = zandor::clientes; p != nullptr; p = p->proximo)
-    if (p == c) return true;
-  return false;
-}
-
-}  // namespace
+using fuzz::esperaAjudantes;
+using fuzz::vivo;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zandor::montaTabelas();
-  zandor::fimProcesso = [](int) { throw Terminou{}; };
-  // "/mud NAME" looks for this file; it does not exist.
-  zandor::copia(zandor::nomeArquivo, "fuzz-sem-arquivo");
-  zandor::fimNome = zandor::nomeArquivo + 16;
+  fuzz::preparaSessoes();
   // A full history: coloured, Windows-1252, UTF-8 and 8000-byte lines. Only
   // this fills it, so every run sees the same one.
   static char longa[zandor::kMaxLinha];
@@ -73,15 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   // A named user who watches broadcasts (framed, or telnet in UTF-8), and
   // the user under test.
   fuzz::Par parObservador, parUsuario;
-  auto* observador = new TCliente;
-  observador->soqueteSaida = observador->soqueteEntrada = parObservador.fd[0];
-  observador->protocolo = kProtocoloQuadros;
-  if (modo & 4) {
-    observador->protocolo = kProtocoloTelnet;
-    observador->opcoes = kOpcaoUtf8;
-  }
-  observador->etapa = kEtapaNomeado;
-  copia(observador->apelido, "Olho");
+  TCliente* observador = (modo & 4) ? fuzz::observador(parObservador, kProtocoloTelnet, kOpcaoUtf8)
+                                    : fuzz::observador(parObservador, kProtocoloQuadros, 0);
 
   auto* usuario = new TCliente;
   usuario->soqueteSaida = usuario->soqueteEntrada = parUsuario.fd[0];
@@ -111,15 +71,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
       if ((controle & 0x80) && vivo(usuario)) cAvanca(1 + (controle & 0x0F) * 100);
       parObservador.drena();
     }
-  } catch (const Terminou&) {
+  } catch (const fuzz::Terminou&) {
   }
 
   esperaAjudantes();
   if (vivo(usuario)) delete usuario;
   delete observador;
-  delete tentativa;
-  delete mud;
-  mud = nullptr;
-  permiteRemoto = false;
+  fuzz::arruma();
   return 0;
 }

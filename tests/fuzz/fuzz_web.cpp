@@ -8,46 +8,22 @@
 // The network is sealed off as in fuzz_sessao: "/mud" reaches nothing, and
 // "/terminar" ends the input instead of the process.
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <sched.h>
 
-#include <cerrno>
 #include <string>
 
-#include "apoio_fuzz.h"
-#include "framework/tempo.h"
-#include "gateway/cliente.h"
-#include "gateway/inicio.h"
-#include "gateway/mud.h"
-#include "gateway/tentativa.h"
-#include "gateway/web.h"
 #include "../quadroweb.h"
-#include "text/dobra.h"
-#include "text/formata.h"
+#include "framework/tempo.h"
+#include "gateway/web.h"
+#include "sessao_fuzz.h"
 
-extern "C" int connect(int, const struct sockaddr*, socklen_t) {
-  errno = ECONNREFUSED;
-  return -1;
-}
-extern "C" int getaddrinfo(const char*, const char*, const struct addrinfo*, struct addrinfo**) { return EAI_NONAME; }
+using fuzz::esperaAjudantes;
+using fuzz::vivo;
 
 namespace {
-
-struct Terminou {};
 
 constexpr char kUpgrade[] =
     "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-
-void esperaAjudantes() {
-  while (zandor::ajudantesAtivos() > 0) sched_yield();
-}
-
-bool vivo(const zandor::TCliente* c) {
-  for (const zandor::TCliente* p = zandor::clientes; p != nullptr; p = p->proximo)
-    if (p == c) return true;
-  return false;
-}
 
 // A frame around `carga` with the fuzzer's first header byte; masked unless asked.
 std::string quadro(uint8_t cabeca, const char* carga, size_t n, bool semMascara) {
@@ -59,10 +35,7 @@ std::string quadro(uint8_t cabeca, const char* carga, size_t n, bool semMascara)
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zandor::montaTabelas();
-  zandor::fimProcesso = [](int) { throw Terminou{}; };
-  zandor::copia(zandor::nomeArquivo, "fuzz-sem-arquivo");
-  zandor::fimNome = zandor::nomeArquivo + 16;
+  fuzz::preparaSessoes();
   zandor::configWeb.ligado = true;  // "/convite" makes links
   zandor::configWeb.porta = 4080;
   return 0;
@@ -74,11 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   const uint8_t modo = fluxo.byte();
 
   fuzz::Par parObservador, parNavegador;
-  auto* observador = new TCliente;
-  observador->soqueteSaida = observador->soqueteEntrada = parObservador.fd[0];
-  observador->protocolo = kProtocoloTelnet;
-  observador->etapa = kEtapaNomeado;
-  copia(observador->apelido, "Olho");
+  TCliente* observador = fuzz::observador(parObservador, kProtocoloTelnet, 0);
 
   // The browser's connection as the web listener hands it over.
   TEscutaWeb escuta;
@@ -119,15 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
       if ((controle & 0x80) && vivo(usuario)) cAvanca(1 + (cabeca & 0x0F) * 60);
       parObservador.drena();
     }
-  } catch (const Terminou&) {
+  } catch (const fuzz::Terminou&) {
   }
 
   esperaAjudantes();
   if (usuario != nullptr && vivo(usuario)) delete usuario;
   if (usuario == nullptr && TPedido::quantos > 0) delete pedido;
   delete observador;
-  delete tentativa;
-  delete mud;
-  mud = nullptr;
+  fuzz::arruma();
   return 0;
 }
