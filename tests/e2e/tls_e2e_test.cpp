@@ -233,12 +233,22 @@ class ServidorTls {
   Conexao lado_;
 };
 
-TEST_F(Tls, MudAloneEndsTheSessionWithCloseNotify) {
-  inicia("");
-  ServidorTls servidor(local);
-  ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " tls-inseguro\r\n");
-  ASSERT_TRUE(servidor.aceita(falso));
-  ambos(conectando("127.0.0.1", falso.porta()) + "/Conectado\r\n");
+// The gateway, Ana and Bia, linked with "tls-inseguro" to a TLS server of
+// the test's own.
+class TlsProprio : public Tls {
+ protected:
+  void liga() {
+    inicia("");
+    ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " tls-inseguro\r\n");
+    ASSERT_TRUE(servidor.aceita(falso));
+    ambos(conectando("127.0.0.1", falso.porta()) + "/Conectado\r\n");
+  }
+
+  ServidorTls servidor{local};
+};
+
+TEST_F(TlsProprio, MudAloneEndsTheSessionWithCloseNotify) {
+  ASSERT_NO_FATAL_FAILURE(liga());
   ASSERT_TRUE(servidor.envia("Ola.\r\n"));
   ambos("Ola.\r\n");
   // The line typed just before goes out before the alert.
@@ -250,12 +260,8 @@ TEST_F(Tls, MudAloneEndsTheSessionWithCloseNotify) {
 }
 
 // "/terminar" flushes the link, then ends the session with close_notify too.
-TEST_F(Tls, TheGatewaysEndEndsTheSessionWithCloseNotify) {
-  inicia("");
-  ServidorTls servidor(local);
-  ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " tls-inseguro\r\n");
-  ASSERT_TRUE(servidor.aceita(falso));
-  ambos(conectando("127.0.0.1", falso.porta()) + "/Conectado\r\n");
+TEST_F(TlsProprio, TheGatewaysEndEndsTheSessionWithCloseNotify) {
+  ASSERT_NO_FATAL_FAILURE(liga());
   ana.envia("ultima\r\n/terminar\r\n");
   std::string lido;
   EXPECT_TRUE(servidor.terminouComAviso(&lido));
