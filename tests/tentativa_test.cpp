@@ -31,6 +31,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "gateway/sinais.h"
 #include "gateway/tentativa.h"
 #include "soquetes.h"
 #include "text/dobra.h"
