@@ -7,10 +7,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
-#include <signal.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "framework/soquete.h"
 #include "text/formata.h"
@@ -18,17 +16,6 @@
 namespace zandor {
 
 namespace {
-
-// OpenSSL's socket BIO writes with write(2), not send(2) with MSG_NOSIGNAL
-// as the rest of the program does: a link the MUD reset would raise SIGPIPE
-// and end the process. Ignoring it changes nothing else, since every other
-// send already asks for no signal. Process-wide and idempotent.
-void ignoraSigpipe() {
-  struct sigaction acao {};
-  acao.sa_handler = SIG_IGN;
-  sigemptyset(&acao.sa_mask);
-  sigaction(SIGPIPE, &acao, nullptr);
-}
 
 // The text of the failure OpenSSL has just reported for `r` on `sessao`.
 void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
@@ -44,10 +31,10 @@ void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
   } else if (erro != 0) {
     ERR_error_string_n(erro, razao, sizeof razao);
   } else if (tipo == SSL_ERROR_SYSCALL && erroSistema != 0) {
-    copiaLimitada(razao, std::strerror(erroSistema), sizeof razao);
+    copiaErro(razao, erroSistema, sizeof razao);
   } else {
     // The peer closed without a word (OpenSSL before 3.0 says nothing).
-    copiaLimitada(razao, std::strerror(ECONNRESET), sizeof razao);
+    copiaErro(razao, ECONNRESET, sizeof razao);
   }
   ERR_clear_error();
 }
@@ -101,7 +88,6 @@ TSessaoTls* novaSessao(int soquete, const char* nome, bool verifica) {
 TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, uint32_t fimMs,
                        char (&razao)[kTamanhoRazaoTls]) {
   razao[0] = '\0';
-  ignoraSigpipe();
   ERR_clear_error();
   TSessaoTls* sessao = novaSessao(soquete, nome, verifica);
   if (sessao == nullptr) {
@@ -109,7 +95,7 @@ TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, 
     if (erro != 0)
       ERR_error_string_n(erro, razao, sizeof razao);
     else
-      copiaLimitada(razao, std::strerror(ENOMEM), sizeof razao);
+      copiaErro(razao, ENOMEM, sizeof razao);
     ERR_clear_error();
     return nullptr;
   }
@@ -127,7 +113,7 @@ TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, 
     } else if ((espera = aguardaSoquete(soquete, quer, vigia, fimMs)) == 0) {
       continue;
     } else if (espera != ECANCELED) {
-      copiaLimitada(razao, std::strerror(espera), sizeof razao);
+      copiaErro(razao, espera, sizeof razao);
     }
     SSL_free(sessao);  // no alert: the link is abandoned, not ended
     return nullptr;

@@ -8,6 +8,10 @@
 //   watched descriptor whose hang-up aborts  ==> tlsEncerra: close_notify
 //                 (session handed over)          once, then free
 //
+// OpenSSL's socket BIO writes with write(2), not send(2) with MSG_NOSIGNAL
+// as the rest of the program does: the process must ignore SIGPIPE, or a
+// link the peer reset would end it. Start-up sees to that (sinais.h).
+//
 // A session belongs to one thread at a time; the hand-over (a record on a
 // socket pair) orders the two. Each session carries its own context, made on
 // the helper thread: the trusted certificates are read there, never in the

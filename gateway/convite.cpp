@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "framework/relogio.h"
+#include "framework/tempo.h"
 
 namespace zandor {
 
@@ -31,6 +32,30 @@ void expira(uint32_t agora) {
   for (TConvite& c : gConvites)
     if (c.vivo && expirado(c, agora)) c.vivo = false;
 }
+
+// Ticks until the oldest live invite expires, rounded up; 0 when none lives.
+int ticksAteExpirar(uint32_t agora) {
+  uint32_t falta = 0;
+  for (const TConvite& c : gConvites)
+    if (c.vivo && (falta == 0 || kMsValidadeConvite - (agora - c.criado) < falta))
+      falta = kMsValidadeConvite - (agora - c.criado);
+  return static_cast<int>((falta + kMsPorTick - 1) / kMsPorTick);
+}
+
+static_assert((kMsValidadeConvite + kMsPorTick - 1) / kMsPorTick <= kMaxTicks, "an invite's life fits the wheel");
+
+// Forgets what expired when the oldest invite's time is up, then waits for
+// the next oldest, if any.
+class TVigiaConvites : public TTempo {
+ public:
+  void cExpira() override {
+    const uint32_t agora = relogio();
+    expira(agora);
+    cArma(ticksAteExpirar(agora));
+  }
+};
+
+TVigiaConvites gVigia;
 
 }  // namespace
 
@@ -76,6 +101,7 @@ bool criaConvite(char (&token)[kTamanhoConvite]) {
   std::memcpy(lugar->token, token, kCaracteres);
   lugar->criado = agora;
   lugar->vivo = true;
+  if (!gVigia.cArmado()) gVigia.cArma(ticksAteExpirar(agora));
   return true;
 }
 
@@ -93,11 +119,10 @@ bool usaConvite(const char* token, int n) {
   return true;
 }
 
-void expiraConvites() { expira(relogio()); }
-
 void esqueceConvites() {
   OPENSSL_cleanse(gConvites, sizeof gConvites);
   for (TConvite& c : gConvites) c.vivo = false;
+  gVigia.cArma(0);
 }
 
 }  // namespace zandor

@@ -22,7 +22,10 @@
 // milliseconds wrap every 49.7 days; ages are unsigned differences, so the
 // wrap itself is harmless. What it would cost is an invite left unused for
 // that long passing for fresh again: every call first forgets the expired
-// ones, and expiraConvites() lets a timer do it when nobody calls.
+// ones, and the table's own timer (a TTempo on the loop's wheel) does it
+// when nobody calls. It is armed while an invite lives, for when the oldest
+// expires, and idle otherwise; a late tick only makes it fire late, and it
+// fires long before the clock could come round.
 #pragma once
 
 #include <cstdint>
@@ -50,10 +53,7 @@ bool criaConvite(char (&token)[kTamanhoConvite]);
 // it is used up. Any other length fails at once (the length is no secret).
 bool usaConvite(const char* token, int n);
 
-// Forgets the expired invites; for a timer, so none outlives the clock's wrap.
-void expiraConvites();
-
-// Forgets every invite.
+// Forgets every invite, and idles the table's timer.
 void esqueceConvites();
 
 }  // namespace zandor

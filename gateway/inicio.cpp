@@ -77,6 +77,7 @@ void encerraZandor() {
 }
 
 int inicia(int argc, char** argv) {
+  ignoraSigpipe();
   montaTabelas();
 
   derivaNomeBase(argc > 0 && argv[0] != nullptr ? argv[0] : "", nomeArquivo);

@@ -1,5 +1,5 @@
-// The signals that end the gateway: a byte from the handler, the shutdown
-// from the loop.
+// The process's signals: SIGPIPE ignored; those that end the gateway, a
+// byte from the handler and the shutdown from the loop.
 #include "gateway/sinais.h"
 
 #include <signal.h>
@@ -44,6 +44,13 @@ void aoSinal(int) {
 }
 
 }  // namespace
+
+void ignoraSigpipe() {
+  struct sigaction acao {};
+  acao.sa_handler = SIG_IGN;
+  sigemptyset(&acao.sa_mask);
+  sigaction(SIGPIPE, &acao, nullptr);
+}
 
 bool instalaSinais() {
   int par[2];

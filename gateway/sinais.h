@@ -1,4 +1,5 @@
-// SIGTERM, SIGINT and SIGHUP end the gateway as "/terminar" does.
+// The process's signals: SIGPIPE ignored from the start, and SIGTERM,
+// SIGINT and SIGHUP ending the gateway as "/terminar" does.
 //
 // A handler may do almost nothing safely, so it only writes one byte into a
 // socket pair; the other end is a connection object of the loop's, and its
@@ -13,6 +14,12 @@ namespace zandor {
 
 inline constexpr int kNivelSinais = kNivelAvisos;
 inline constexpr int kTicksVigiaSinais = 10;  // how often the timer looks: 2 s
+
+// Ignores SIGPIPE, process-wide; start-up does it first of all. Every send
+// of the program's own asks for no signal (MSG_NOSIGNAL), but OpenSSL's
+// socket BIO writes with write(2): without this a TLS link the MUD reset
+// would end the process. Nothing else changes. Idempotent.
+void ignoraSigpipe();
 
 // Installs the three handlers (SA_RESTART). Called by start-up just before
 // the loop runs, never by harnesses that drive the gateway in-process. False,

@@ -1,16 +1,11 @@
-// A MUD connect under way: the helper thread's side (resolve, connect, shake
-// hands, hand the socket back) and the loop's (start, look, give up, finish).
+// A MUD connect under way, the loop's side: start a helper (conector.h),
+// look for its record, give up, finish.
 #include "gateway/tentativa.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -36,140 +31,6 @@ static_assert(kMsPrazoAjudante > kTicksTentativa * static_cast<int>(kMsPorTick),
               "the helper outlives the loop's limit, so the limit users see is the loop's");
 static_assert(kTamanhoEspera - kCabecalhoEspera >= kTamanhoLinhaMud, "any one line fits an empty wait");
 
-// What the helper tells the loop; the connected socket travels beside it.
-enum : int32_t { kConectou, kSemEndereco, kFalhaInterna, kFalhaConexao, kFalhaTls };
-struct TDesfecho {
-  int32_t codigo;
-  int32_t erro;             // kFalhaConexao: the connect's error number
-  TSessaoTls* sessao;       // kConectou over TLS: the loop's once the record is sent
-  char razao[kTamanhoRazaoTls];  // kFalhaTls: what went wrong
-};
-
-// The helper's whole input: its own heap block, freed by the helper.
-struct TPedido {
-  char endereco[kTamanhoEndereco];
-  uint16_t porta;
-  int8_t modoTls;
-  bool numerico;  // a dotted address: no resolution, and no resolving slot taken
-  Resolvedor resolve;
-  int par;    // the helper's end of the record pair
-  int aviso;  // the helper's end of the notice pair
-};
-
-// Written by the loop as a helper starts; by the helper as it ends, and as
-// its resolution ends.
-std::atomic<int> ajudantes{0};
-std::atomic<int> resolvendo{0};
-
-// ---- the helper thread -------------------------------------------------------
-
-// The non-blocking connect, waited for until `fimMs` or until the loop gives
-// the attempt up (`vigia`, the helper's end of the record pair, hangs up): 0
-// or an error number, ECANCELED when given up.
-int conecta(int s, const sockaddr_in& alvo, int vigia, uint32_t fimMs) {
-  if (connect(s, reinterpret_cast<const sockaddr*>(&alvo), sizeof alvo) == 0) return 0;
-  if (errno != EINPROGRESS && errno != EINTR) return errno;
-  const int espera = aguardaSoquete(s, POLLOUT, vigia, fimMs);
-  if (espera != 0) return espera;
-  int erro = 0;
-  socklen_t n = sizeof erro;
-  return getsockopt(s, SOL_SOCKET, SO_ERROR, &erro, &n) == 0 ? erro : errno;
-}
-
-// Whether the loop has given the attempt up: its end of the pair is shut.
-bool abandonado(int vigia) {
-  pollfd p{vigia, POLLIN, 0};
-  return poll(&p, 1, 0) == 1;
-}
-
-// One record, with `soquete` attached when there is one. False when the loop
-// has shut or closed its end: the caller still owns its socket and session.
-bool entrega(int para, const TDesfecho& desfecho, int soquete) {
-  iovec v{const_cast<TDesfecho*>(&desfecho), sizeof desfecho};
-  msghdr m{};
-  m.msg_iov = &v;
-  m.msg_iovlen = 1;
-  alignas(cmsghdr) char controle[CMSG_SPACE(sizeof(int))] = {};
-  if (soquete >= 0) {
-    m.msg_control = controle;
-    m.msg_controllen = sizeof controle;
-    cmsghdr* c = CMSG_FIRSTHDR(&m);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &soquete, sizeof soquete);
-  }
-  return sendmsg(para, &m, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof desfecho);
-}
-
-void* ajuda(void* argumento) {
-  TPedido* pedido = static_cast<TPedido*>(argumento);
-  TDesfecho desfecho{kConectou, 0, nullptr, {}};
-  sockaddr_in alvo{};
-  alvo.sin_family = AF_INET;
-  alvo.sin_port = htons(pedido->porta);
-  alvo.sin_addr.s_addr = inet_addr(pedido->endereco);
-  bool achou = pedido->numerico;
-  if (!achou) {
-    achou = pedido->resolve(pedido->endereco, &alvo.sin_addr);
-    resolvendo.fetch_sub(1);
-  }
-  // Connect and handshake share one limit, counted from here.
-  const uint32_t fim = relogioMonotonico() + static_cast<uint32_t>(kMsPrazoAjudante);
-  int s = -1;
-  if (!achou)
-    desfecho.codigo = kSemEndereco;
-  else if (abandonado(pedido->par))
-    desfecho.codigo = kFalhaInterna;  // nobody reads it: the send below fails
-  else if ((s = soqueteTcp()) < 0)
-    desfecho.codigo = kFalhaInterna;
-  else if ((desfecho.erro = conecta(s, alvo, pedido->par, fim)) != 0)
-    desfecho.codigo = kFalhaConexao;
-  else if (pedido->modoTls != kSemTls &&
-           (desfecho.sessao = tlsConecta(s, pedido->endereco, pedido->modoTls == kTlsVerificado, pedido->par, fim,
-                                         desfecho.razao)) == nullptr)
-    desfecho.codigo = kFalhaTls;
-
-  const bool entregue = entrega(pedido->par, desfecho, desfecho.codigo == kConectou ? s : -1);
-  // A session that did not go is ended here, while its socket is open.
-  if (!entregue && desfecho.sessao != nullptr) tlsEncerra(desfecho.sessao);
-  // Sent or not, this copy goes: a socket that went is the loop's now.
-  if (s >= 0) close(s);
-  close(pedido->par);
-  const char um = 1;
-  send(pedido->aviso, &um, 1, MSG_NOSIGNAL);
-  close(pedido->aviso);
-  delete pedido;
-  ajudantes.fetch_sub(1);
-  return nullptr;
-}
-
-// Starts the helper, detached and with every signal blocked, so that signals
-// always reach the loop's thread.
-bool lancaAjudante(TPedido* pedido) {
-  pthread_attr_t atributos;
-  if (pthread_attr_init(&atributos) != 0) return false;
-  pthread_attr_setdetachstate(&atributos, PTHREAD_CREATE_DETACHED);
-  sigset_t todos, antes;
-  sigfillset(&todos);
-  pthread_sigmask(SIG_SETMASK, &todos, &antes);
-  // Counted before the thread runs: the next attempt must see it.
-  const int resolve = pedido->numerico ? 0 : 1;
-  ajudantes.fetch_add(1);
-  resolvendo.fetch_add(resolve);
-  pthread_t id;
-  const bool lancado = pthread_create(&id, &atributos, ajuda, pedido) == 0;
-  if (!lancado) {
-    ajudantes.fetch_sub(1);
-    resolvendo.fetch_sub(resolve);
-  }
-  pthread_sigmask(SIG_SETMASK, &antes, nullptr);
-  pthread_attr_destroy(&atributos);
-  return lancado;
-}
-
-// ---- the loop's side ---------------------------------------------------------
-
 // Takes the helper's record and the socket that may come with it (-1 when
 // none): 1 when a whole record came, 0 when none is there yet, -1 when none
 // ever will.
@@ -191,7 +52,9 @@ int leDesfecho(int de, TDesfecho* desfecho, int* soquete) {
 }
 
 const char* textoErro(char (&texto)[kTamanhoErro], int erro) {
-  formata(texto, sizeof texto, msg::kErro, std::strerror(erro));
+  char razao[kTamanhoRazaoTls];
+  copiaErro(razao, erro, sizeof razao);
+  formata(texto, sizeof texto, msg::kErro, razao);
   return texto;
 }
 
@@ -206,45 +69,30 @@ void descarta(const TDesfecho& desfecho, int soquete) {
 
 }  // namespace
 
-bool resolveNome(const char* nome, in_addr* ip) {
-  addrinfo dica{};
-  dica.ai_family = AF_INET;
-  dica.ai_socktype = SOCK_STREAM;
-  addrinfo* achados = nullptr;
-  if (getaddrinfo(nome, nullptr, &dica, &achados) != 0) return false;
-  const bool achou = achados != nullptr;
-  if (achou) *ip = reinterpret_cast<sockaddr_in*>(achados->ai_addr)->sin_addr;
-  freeaddrinfo(achados);
-  return achou;
-}
-
-int ajudantesAtivos() { return ajudantes.load(); }
-int ajudantesResolvendo() { return resolvendo.load(); }
-
 bool iniciaTentativa(const char* endereco, int porta, int modoTls) {
   int par[2] = {-1, -1};
   int aviso[2] = {-1, -1};
-  TPedido* pedido = nullptr;
+  TTarefa* tarefa = nullptr;
   TTentativa* t = nullptr;
   const bool numerico = inet_addr(endereco) != INADDR_NONE;
-  bool pronto = (numerico || resolvendo.load() < kMaxAjudantes) && ajudantes.load() < kMaxFiosAjudantes &&
+  bool pronto = (numerico || ajudantesResolvendo() < kMaxAjudantes) && ajudantesAtivos() < kMaxFiosAjudantes &&
                 socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, par) == 0 &&
                 socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, aviso) == 0 &&
-                (pedido = new (std::nothrow) TPedido) != nullptr && (t = new (std::nothrow) TTentativa) != nullptr;
+                (tarefa = new (std::nothrow) TTarefa) != nullptr && (t = new (std::nothrow) TTentativa) != nullptr;
   if (pronto) {
-    copiaLimitada(pedido->endereco, endereco, sizeof pedido->endereco);
-    pedido->porta = static_cast<uint16_t>(porta);
-    pedido->modoTls = static_cast<int8_t>(modoTls);
-    pedido->numerico = numerico;
-    pedido->resolve = resolvedor;
-    pedido->par = par[1];
-    pedido->aviso = aviso[1];
-    pronto = lancaAjudante(pedido);
+    copiaLimitada(tarefa->endereco, endereco, sizeof tarefa->endereco);
+    tarefa->porta = static_cast<uint16_t>(porta);
+    tarefa->modoTls = static_cast<int8_t>(modoTls);
+    tarefa->numerico = numerico;
+    tarefa->resolve = resolvedor;
+    tarefa->par = par[1];
+    tarefa->aviso = aviso[1];
+    pronto = lancaAjudante(tarefa);
   }
   if (!pronto) {
     for (int s : {par[0], par[1], aviso[0], aviso[1]})
       if (s >= 0) close(s);
-    delete pedido;
+    delete tarefa;
     delete t;
     escreveTodos(msg::kErroInterno);
     return false;

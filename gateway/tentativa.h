@@ -3,7 +3,8 @@
 //
 // Name resolution, the TCP connect and, for a TLS link, the handshake run on
 // a short-lived helper thread, one per attempt, that touches no gateway
-// state: it gets its own copy of the address, port and mode, and hands back
+// state (conector.h, the thread's whole code, lists what it touches): it
+// gets its own copy of the address, port and mode, and hands back
 // one small record over a socket pair, with the connected socket attached
 // (SCM_RIGHTS) on success and, over TLS, the session's pointer inside:
 //
@@ -30,19 +31,17 @@
 // object, in order; when the attempt ends they go to the link then in place.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <cstdint>
 
 #include "framework/comunica.h"
 #include "framework/tempo.h"
 #include "framework/tls.h"
+#include "gateway/conector.h"
 #include "gateway/linhas.h"
 
 namespace zandor {
 
 inline constexpr int kTicksTentativa = 150;     // 30 s from "/Conectando"
-inline constexpr int kMsPrazoAjudante = 31000;  // the helper's own limit on connect and handshake, a little over
 // Helpers still resolving a name, given up on or not: a resolver that hangs
 // holds its thread until its own time-outs, so these are capped. A helper
 // past resolution that was given up leaves at once and holds no slot.
@@ -51,14 +50,9 @@ inline constexpr int kMaxAjudantes = 4;
 // since the given-up ones leave within moments.
 inline constexpr int kMaxFiosAjudantes = 32;
 inline constexpr int kTamanhoEspera = kTamanhoAnel - 1;  // what waits, each message behind its length
-inline constexpr int kTamanhoEndereco = kMaxLinha + 1;   // an address from a line or a directory entry
 
-// Turns a host name into an IPv4 address; false when it cannot. Runs on the
-// helper thread, only for texts that are no dotted address. A seam: tests
-// put a slow or failing resolver here; an attempt takes the one set when it
-// starts.
-using Resolvedor = bool (*)(const char* nome, in_addr* ip);
-bool resolveNome(const char* nome, in_addr* ip);  // getaddrinfo, IPv4 only
+// The resolver helpers use (conector.h); an attempt takes the one set when
+// it starts.
 extern Resolvedor resolvedor;
 
 class TTentativa : public TComunica, public TTempo {
@@ -103,9 +97,5 @@ extern TTentativa* tentativa;
 bool iniciaTentativa(const char* endereco, int porta, int modoTls = kSemTls);
 // Ends the waiting attempt, if any, with "/Erro: Operation canceled".
 void cancelaTentativa();
-// Helper threads still running, including those of attempts given up on.
-int ajudantesAtivos();
-// Of those, the ones still resolving a name.
-int ajudantesResolvendo();
 
 }  // namespace zandor

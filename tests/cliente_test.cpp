@@ -17,6 +17,7 @@
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
 #include "quadro.h"
+#include "soquetes.h"
 
 namespace zandor {
 namespace {
@@ -24,26 +25,6 @@ namespace {
 const std::string kSaudacao = "+OK Para telnet pressione ENTER\r\n";
 const std::string kNegado = "-Acesso negado\r\n";
 const std::string kLotado = "-Zandor lotado\r\n";
-
-// What the far end can read now, and whether it has seen the close.
-struct Leitura {
-  std::string bytes;
-  bool fechou = false;
-};
-
-Leitura le(int fd) {
-  Leitura r;
-  char tmp[4096];
-  for (;;) {
-    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
-    if (n > 0) {
-      r.bytes.append(tmp, static_cast<size_t>(n));
-      continue;
-    }
-    r.fechou = n == 0;
-    return r;
-  }
-}
 
 sockaddr_in endereco(const char* ip) {
   sockaddr_in a{};
@@ -106,7 +87,7 @@ class Usuarios : public ::testing::Test {
 
   static std::string saida(TCliente* c, int ponta) {
     c->cDescarrega();
-    return le(ponta).bytes;
+    return le(ponta);
   }
 
   TEntrada entrada_;
@@ -123,9 +104,9 @@ using Saida = Usuarios;
 
 // The refused peer reads the refusal and the close, and no session exists.
 void confereRecusa(int ponta) {
-  const Leitura r = le(ponta);
-  EXPECT_EQ(r.bytes, kNegado);
-  EXPECT_TRUE(r.fechou);
+  bool fechou = false;
+  EXPECT_EQ(le(ponta, &fechou), kNegado);
+  EXPECT_TRUE(fechou);
 }
 
 // The admitted peer is the newest user, greeted, with 50 ticks to speak.
@@ -140,9 +121,9 @@ void confereAdmissao(int ponta, size_t usuarios) {
   EXPECT_STREQ(c->apelido, "");
   EXPECT_EQ(c->cFalta(), kTicksPrimeiraLinha);
   c->cDescarrega();
-  const Leitura r = le(ponta);
-  EXPECT_EQ(r.bytes, kSaudacao);
-  EXPECT_FALSE(r.fechou);
+  bool fechou = true;
+  EXPECT_EQ(le(ponta, &fechou), kSaudacao);
+  EXPECT_FALSE(fechou);
 }
 
 TEST_F(Admissao, RemotePeerIsRefusedUnlessAllowedAndThenOnlyOnce) {
@@ -213,18 +194,18 @@ TEST_F(Admissao, FullHouseRefusesAtOnceAndKeepsTheAllowance) {
   EXPECT_TRUE(casaCheia());
 
   chega("127.0.0.1", ponta);
-  Leitura r = le(ponta);
-  EXPECT_EQ(r.bytes, kLotado);
-  EXPECT_TRUE(r.fechou);
+  bool fechou = false;
+  EXPECT_EQ(le(ponta, &fechou), kLotado);
+  EXPECT_TRUE(fechou);
   chega("127.0.0.2", ponta);
   confereRecusa(ponta);
 
   ipPermitido = inet_addr("127.0.0.2");
   permiteRemoto = true;
   chega("127.0.0.2", ponta);
-  r = le(ponta);
-  EXPECT_EQ(r.bytes, kLotado);
-  EXPECT_TRUE(r.fechou);
+  fechou = false;
+  EXPECT_EQ(le(ponta, &fechou), kLotado);
+  EXPECT_TRUE(fechou);
   EXPECT_TRUE(permiteRemoto);
   EXPECT_EQ(lista().size(), 3u);
 

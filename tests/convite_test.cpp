@@ -1,5 +1,5 @@
 // Invites: the token's form and freshness, one use each, the 15 minutes
-// through the clock seam (and across its wrap), near misses, a full table,
+// through the clock seam and the wheel (and across the clock's wrap), near misses, a full table,
 // and a random source that fails.
 #include <gtest/gtest.h>
 
@@ -7,26 +7,19 @@
 #include <set>
 #include <string>
 
-#include "framework/relogio.h"
+#include "framework/tempo.h"
 #include "gateway/convite.h"
+#include "relogio_falso.h"
 
 namespace zandor {
 namespace {
 
-uint32_t msFalso = 0;
-uint32_t relogioFalso() { return msFalso; }
 bool acasoQuebrado(unsigned char*, int) { return false; }
 
 class Convite : public testing::Test {
  protected:
-  void SetUp() override {
-    relogioAntes_ = relogio;
-    relogio = relogioFalso;
-    msFalso = 1000;
-    esqueceConvites();
-  }
+  void SetUp() override { esqueceConvites(); }
   void TearDown() override {
-    relogio = relogioAntes_;
     fonteAcaso = acasoSistema;
     esqueceConvites();
   }
@@ -40,8 +33,7 @@ class Convite : public testing::Test {
   }
   static bool usa(const std::string& token) { return usaConvite(token.data(), static_cast<int>(token.size())); }
 
- private:
-  FonteRelogio relogioAntes_ = nullptr;
+  RelogioFalso relogio_{1000};
 };
 
 constexpr char kAlfabeto[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
@@ -95,16 +87,44 @@ TEST_F(Convite, LastsJustUnderFifteenMinutes) {
   EXPECT_TRUE(usa(atravessa));
 }
 
+bool rodaVazia() {
+  for (TTempo* t : rodaTempo.roda)
+    if (t != nullptr) return false;
+  return true;
+}
+
 // An invite that nobody asked about for 49.7 days would look fresh again
-// once the clock came round; the sweep forgets it while it still reads as
-// expired.
-TEST_F(Convite, SweepForgetsExpiredBeforeTheClockComesRound) {
+// once the clock came round; the table's timer, on the wheel, forgets each
+// one when its 15 minutes are up, while it still reads as expired, and then
+// waits for the next, and rests once none is left.
+TEST_F(Convite, ItsTimerForgetsEachExpiredOneBeforeTheClockComesRound) {
+  constexpr int kTicksValidade = static_cast<int>(kMsValidadeConvite / kMsPorTick);
+  constexpr uint32_t kDezMinutos = 10 * 60 * 1000;
   const uint32_t inicio = msFalso;
-  const std::string esquecido = cria();
+  const std::string primeiro = cria();
+  msFalso = inicio + kDezMinutos;
+  cAvanca(static_cast<int>(kDezMinutos / kMsPorTick));
+  const std::string segundo = cria();
+
   msFalso = inicio + kMsValidadeConvite;
-  expiraConvites();
-  msFalso = inicio + 60000;  // 2^32 + 60000 ms after it was made, as the clock reads it
-  EXPECT_FALSE(usa(esquecido));
+  cAvanca(kTicksValidade - static_cast<int>(kDezMinutos / kMsPorTick));
+  EXPECT_FALSE(rodaVazia()) << "the second one is still waited for";
+  msFalso = inicio + kDezMinutos + kMsValidadeConvite;
+  cAvanca(static_cast<int>(kDezMinutos / kMsPorTick));
+  EXPECT_TRUE(rodaVazia()) << "nothing left to wait for";
+
+  // 2^32 + 60000 ms after each was made, as the clock reads it.
+  msFalso = inicio + 60000;
+  EXPECT_FALSE(usa(primeiro));
+  msFalso = inicio + kDezMinutos + 60000;
+  EXPECT_FALSE(usa(segundo));
+}
+
+TEST_F(Convite, ForgettingAllRestsTheTimer) {
+  cria();
+  EXPECT_FALSE(rodaVazia());
+  esqueceConvites();
+  EXPECT_TRUE(rodaVazia());
 }
 
 TEST_F(Convite, FullTableForgetsTheOldest) {

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -278,6 +279,23 @@ TEST(CopiaLimitada, CutsAtTheLimitCountingTheTerminator) {
       EXPECT_TRUE(e.escreveu);
       EXPECT_EQ(e.texto, c.esperado);
     }
+  }
+}
+
+// -------------------------------------------------------------- copiaErro
+
+// The thread-safe copy says what strerror says, byte for byte (a user reads
+// it after "/Erro: "), unknown numbers included, and cuts as copiaLimitada.
+TEST(CopiaErro, SaysWhatStrerrorSaysAndCuts) {
+  for (int erro : {ECONNREFUSED, ETIMEDOUT, ECANCELED, ENETUNREACH, ECONNRESET, ENOMEM, 0, 4242, -1}) {
+    SCOPED_TRACE(erro);
+    const std::string esperado = std::strerror(erro);
+    Area area;
+    char* fim = copiaErro(area.destino(), erro, kArea);
+    EXPECT_EQ(confere(area, fim, kArea).texto, esperado);
+    Area curta;
+    fim = copiaErro(curta.destino(), erro, 6);
+    EXPECT_EQ(confere(curta, fim, 6).texto, esperado.substr(0, 5));
   }
 }
 

@@ -14,6 +14,7 @@
 #include "gateway/historico.h"
 #include "gateway/mud.h"
 #include "quadro.h"
+#include "soquetes.h"
 #include "text/dobra.h"
 
 namespace zandor {
@@ -73,15 +74,6 @@ TEST(Historico, KeepsAtMost256KiBAndCopiesAcrossTheRingsEnd) {
   h->limpa();
   EXPECT_EQ(h->linhas(), 0);
   EXPECT_EQ(h->bytes(), 0);
-}
-
-// What a far end can read now.
-std::string le(int fd) {
-  std::string r;
-  char tmp[65536];
-  ssize_t n;
-  while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.append(tmp, static_cast<size_t>(n));
-  return r;
 }
 
 // Named users on socket pairs and a MUD link on another, the global history

@@ -22,9 +22,9 @@
 #include "framework/conjunto.h"
 #include "framework/escuta.h"
 #include "framework/laco.h"
-#include "framework/relogio.h"
 #include "framework/tempo.h"
 #include "ponta.h"
+#include "relogio_falso.h"
 #include "soquetes.h"
 
 namespace zandor {
@@ -51,9 +51,6 @@ class Ouvinte : public TEscuta {
   }
 };
 
-uint32_t msFalso = 0;
-uint32_t relogioFalso() { return msFalso; }
-
 bool rodaVazia() {
   for (TTempo* t : rodaTempo.roda)
     if (t != nullptr) return false;
@@ -75,9 +72,6 @@ class Laco : public Pontas {
     ASSERT_FALSE(rodando);
     agoraAntes_ = rodaTempo.agora;
     voltaAntes_ = rodaTempo.volta;
-    relogioAntes_ = relogio;
-    relogio = relogioFalso;
-    msFalso = 1000000;
     marcaTick = tickAgora();
 
     int par[2];
@@ -93,7 +87,6 @@ class Laco : public Pontas {
   void TearDown() override {
     delete despertador_;
     delete ouvinte_;
-    relogio = relogioAntes_;
     EXPECT_TRUE(rodaVazia());
     if (rodaVazia()) {
       rodaTempo.agora = agoraAntes_;
@@ -123,7 +116,7 @@ class Laco : public Pontas {
  private:
   int agoraAntes_ = 0;
   int voltaAntes_ = kSlotsFinos;
-  FonteRelogio relogioAntes_ = nullptr;
+  RelogioFalso relogio_{1000000};
 };
 
 // ---- one pass --------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
 #include "quadro.h"
+#include "soquetes.h"
 #include "text/dobra.h"
 
 namespace zandor {
@@ -84,17 +85,9 @@ class Usuario {
   // Everything the far end can read now, after the loop's flush.
   std::string le() {
     if (vivo_ && sessao_->cModo() != kModoRetido) sessao_->cDescarrega();
-    std::string r;
-    char tmp[4096];
-    for (;;) {
-      const ssize_t n = recv(par_, tmp, sizeof tmp, 0);
-      if (n > 0) {
-        r.append(tmp, static_cast<size_t>(n));
-        continue;
-      }
-      if (n == 0) fim_ = true;
-      break;
-    }
+    bool fechou = false;
+    std::string r = zandor::le(par_, &fechou);
+    fim_ = fim_ || fechou;
     return r;
   }
   // True once the far end has seen the connection close.

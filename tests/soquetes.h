@@ -1,20 +1,37 @@
 // Socket helpers for the in-process tests that play the far end of a
-// connection: drain what arrived, fill a socket until it refuses.
+// connection: the one reader (what arrived, and whether the end came), a
+// reader that waits for the close, and filling a socket until it refuses.
 #pragma once
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <string>
 
 namespace zandor {
 
-// Everything the far end can read now (the socket is non-blocking).
-inline std::string le(int fd) {
+// Everything the far end can read now (the socket is non-blocking); with
+// `fechou`, whether the connection's end was read too.
+inline std::string le(int fd, bool* fechou = nullptr) {
   std::string r;
   char tmp[65536];
   ssize_t n;
   while ((n = recv(fd, tmp, sizeof tmp, 0)) > 0) r.append(tmp, static_cast<size_t>(n));
+  if (fechou != nullptr) *fechou = n == 0;
   return r;
+}
+
+// Everything `fd` receives until the peer closes or a second passes with
+// nothing, then "<still open>" after it when the peer did not close.
+inline std::string leAteFechar(int fd) {
+  std::string r;
+  char tmp[4096];
+  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 1000) == 1;) {
+    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
+    if (n <= 0) return r;
+    r.append(tmp, static_cast<size_t>(n));
+  }
+  return r + "<still open>";
 }
 
 // Writes into a socket until it takes not even one byte more; returns what went.

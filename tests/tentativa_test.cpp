@@ -31,6 +31,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "gateway/sinais.h"
 #include "gateway/tentativa.h"
 #include "soquetes.h"
 #include "text/dobra.h"
@@ -107,21 +108,12 @@ struct Ouvinte {
   int porta = 0;
 };
 
-// Everything `fd` receives until the peer closes or a second passes.
-std::string leAteFechar(int fd) {
-  std::string r;
-  char tmp[4096];
-  for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 1000) == 1;) {
-    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
-    if (n <= 0) return r;
-    r.append(tmp, static_cast<size_t>(n));
-  }
-  return r + "<still open>";
-}
-
 class Tentativa : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { montaTabelas(); }
+  static void SetUpTestSuite() {
+    montaTabelas();
+    ignoraSigpipe();  // as start-up does: OpenSSL writes with write(2)
+  }
 
   void SetUp() override {
     ASSERT_EQ(clientes, nullptr);

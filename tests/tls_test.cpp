@@ -22,6 +22,7 @@
 #include "framework/laco.h"
 #include "framework/relogio.h"
 #include "framework/tls.h"
+#include "gateway/sinais.h"
 
 namespace zandor {
 namespace {
@@ -44,6 +45,8 @@ class Receptor : public TComunica {
 // are small, so that a few kilobytes fill them.
 class TransporteTls : public ::testing::Test {
  protected:
+  // As start-up does: OpenSSL writes with write(2).
+  static void SetUpTestSuite() { ignoraSigpipe(); }
   void SetUp() override {
     if (!cert_.pronto()) GTEST_SKIP() << "the openssl command is not installed";
     int par[2];

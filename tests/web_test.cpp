@@ -13,30 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "framework/relogio.h"
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/convite.h"
 #include "gateway/web.h"
 #include "text/dobra.h"
 #include "quadroweb.h"
+#include "relogio_falso.h"
+#include "soquetes.h"
 
 namespace zandor {
 namespace {
-
-std::string le(int fd, bool* fechou = nullptr) {
-  std::string r;
-  char tmp[4096];
-  for (;;) {
-    const ssize_t n = recv(fd, tmp, sizeof tmp, 0);
-    if (n > 0) {
-      r.append(tmp, static_cast<size_t>(n));
-      continue;
-    }
-    if (fechou != nullptr) *fechou = n == 0;
-    return r;
-  }
-}
 
 sockaddr_in endereco(const char* ip) {
   sockaddr_in a{};
@@ -44,9 +31,6 @@ sockaddr_in endereco(const char* ip) {
   inet_pton(AF_INET, ip, &a.sin_addr);
   return a;
 }
-
-uint32_t agoraFalso = 0;
-uint32_t relogioFalso() { return agoraFalso; }
 
 std::string pedido(const std::string& caminho) {
   return "GET " + caminho +
@@ -134,12 +118,12 @@ TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
 }
 
 TEST_F(WebLocal, AnExpiredInviteIsRefused) {
-  agoraFalso = 1000;
+  msFalso = 1000;
   char velho[kTamanhoConvite], novo[kTamanhoConvite];
   ASSERT_TRUE(criaConvite(velho));
-  agoraFalso += kMsValidadeConvite - 1000;
+  msFalso += kMsValidadeConvite - 1000;
   ASSERT_TRUE(criaConvite(novo));
-  agoraFalso += 1000;  // the first is 15 minutes old now, the second is not
+  msFalso += 1000;  // the first is 15 minutes old now, the second is not
 
   const int a = conecta("127.0.0.2");
   const std::string pa = pedido(std::string("/ws?convite=") + velho);

@@ -3,6 +3,7 @@
 #include "text/formata.h"
 
 #include <cstdarg>
+#include <cstring>
 
 namespace zandor {
 
@@ -10,6 +11,14 @@ namespace {
 
 constexpr int kMaxPalavra = 16;       // %t keeps at most this many characters
 constexpr int kRascunhoDigitos = 20;  // more digits than any int has
+constexpr int kTamanhoTextoErro = 128;  // glibc's longest text, "Unknown error" and a number included, is under 64
+
+// strerror_r comes in two kinds: glibc's own, which g++ always gets
+// (_GNU_SOURCE), returns the text, in the buffer or a constant of its own;
+// the POSIX one returns 0 and fills the buffer. The overloads take
+// whichever the headers declare.
+[[maybe_unused]] const char* textoErro(const char* texto, const char*) { return texto; }
+[[maybe_unused]] const char* textoErro(int r, const char* buffer) { return r == 0 ? buffer : nullptr; }
 
 // Writes one character if the write position is before the limit.
 inline void poe(char*& p, char* limite, char c) {
@@ -87,6 +96,16 @@ char* copiaLimitada(char* destino, const char* origem, int limite) {
   for (int n = 0; n < limite - 1 && origem[n] != '\0'; ++n) *p++ = origem[n];
   *p = '\0';
   return p;
+}
+
+char* copiaErro(char* destino, int erro, int limite) {
+  char buffer[kTamanhoTextoErro] = {};
+  const char* texto = textoErro(strerror_r(erro, buffer, sizeof buffer), buffer);
+  if (texto == nullptr) {  // the POSIX kind, for a number it does not know
+    formata(buffer, sizeof buffer, "Unknown error %d", erro);
+    texto = buffer;
+  }
+  return copiaLimitada(destino, texto, limite);
 }
 
 char* copia(char* destino, const char* origem) {

@@ -26,4 +26,9 @@ char* copiaLimitada(char* destino, const char* origem, int limite);
 // Unbounded copy: the caller guarantees the room.
 char* copia(char* destino, const char* origem);
 
+// The system's text for error number `erro`, the one strerror gives, copied
+// as copiaLimitada does. Safe on any thread: strerror may share one buffer
+// among them.
+char* copiaErro(char* destino, int erro, int limite);
+
 }  // namespace zandor

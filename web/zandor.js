@@ -17,6 +17,8 @@ const kEsperaMin = 1000;        // first wait before reconnecting, ms; doubles
 const kEsperaMax = 30000;       // longest wait
 const kMaxEscape = 512;         // an unfinished escape sequence longer than this is dropped
 const kChaveApelido = "zandor.apelido";
+// Copies of gateway texts (mensagens.h), the nickname state read from them;
+// tests/pagina_test.cpp checks the next four against what the gateway sends.
 const kPedeApelido = "Digite seu apelido";
 const kApelidoInvalido = "Apelido inválido, digite outro";
 const kChegou = /^\/\/(\S+) chegou$/;

@@ -1,5 +1,6 @@
 // SIGTERM, SIGINT and SIGHUP against the built program: each ends it as
-// "/terminar" does, with status 0, a full house included.
+// "/terminar" does, with status 0, a full house included. SIGPIPE, from the
+// start, ends nothing.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -44,6 +45,18 @@ TEST(Sinais, EachEndsTheGatewayAsTerminarDoes) {
     EXPECT_EQ(g.saida(), "");
     EXPECT_EQ(g.erros(), "");
   }
+}
+
+// SIGPIPE is ignored from start-up on, before any link to the MUD: one
+// that comes ends nothing, and the next user is served as usual.
+TEST(Sinais, SigpipeIsIgnoredFromTheStart) {
+  Gateway g;
+  Conexao ana = g.usuarioTelnet("Ana");
+  ASSERT_EQ(kill(g.pid(), SIGPIPE), 0);
+  Conexao bia = g.usuarioTelnet("Bia");
+  EXPECT_TRUE(recebe(ana, "//Bia chegou\r\n"));
+  ana.envia("/terminar\r\n");
+  EXPECT_EQ(g.esperaSair(), 0);
 }
 
 // A full house of 62 users and the MUD link: the signal's socket, served
