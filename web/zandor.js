@@ -5,6 +5,11 @@
 // line as one message, and keeps the link up: it reconnects with a doubling
 // wait after anything but the player's own /sair.
 //
+// Every link of a tab carries the tab's resume id, so that a link that drops
+// (a phone asleep, a network change, a reload) takes the same user back
+// with what it missed. An invite in the address's fragment is exchanged
+// once for a seat, an HttpOnly cookie the browser sends with every upgrade.
+//
 // MUD bytes only ever become text nodes and class names or colours this
 // script computes itself; nothing received is parsed as HTML.
 "use strict";
@@ -16,7 +21,13 @@ const kMaxHistoria = 200;       // typed lines that Up/Down walk through
 const kEsperaMin = 1000;        // first wait before reconnecting, ms; doubles
 const kEsperaMax = 30000;       // longest wait
 const kMaxEscape = 512;         // an unfinished escape sequence longer than this is dropped
-const kChaveApelido = "zandor.apelido";
+const kChaveApelido = "zandor.apelido";      // localStorage: the nickname offered on a new visit
+const kChaveAssento = "zandor.assento";      // localStorage: this browser was given a seat
+const kChaveRetoma = "zandor.retoma";        // sessionStorage: the tab's resume id
+const kChaveSessao = "zandor.sessao";        // sessionStorage: {apelido, assiste} of the tab's user
+const kEsperaLimite = 60000;                 // after "too many tries"
+const kAssistir = "/Você entrou para assistir: o que digitar vai para a conversa";
+const kReconectado = "Reconectado";
 const kPedeApelido = "Digite seu apelido";
 const kApelidoInvalido = "Apelido inválido, digite outro";
 const kChegou = /^\/\/(\S+) chegou$/;
@@ -150,6 +161,7 @@ function linhaAberta() {
     if (!bloco || noBloco === kPorBloco) {
       bloco = document.createElement("div");
       bloco.className = "bloco";
+      tamanhos.observe(bloco);
       saida.append(bloco);
       noBloco = 0;
     }
@@ -229,6 +241,7 @@ function marcaAjuste() {
 function poda() {
   for (let b = saida.firstElementChild; b !== bloco && linhas - b.childElementCount >= kMaxLinhas; b = saida.firstElementChild) {
     linhas -= b.childElementCount;
+    tamanhos.unobserve(b);
     b.remove();
   }
 }
@@ -265,7 +278,11 @@ saida.addEventListener("scroll", () => {
   topoVisto = topo;
   if (seguindo) novas.hidden = true;
 });
-new ResizeObserver(() => { if (seguindo) saida.scrollTop = saida.scrollHeight; }).observe(saida);
+// The pane and its blocks: a block out of sight is sized by estimate, and
+// its real height can land a frame after the pane was scrolled to its end;
+// a reader who follows is taken to the new end then.
+const tamanhos = new ResizeObserver(() => { if (seguindo) saida.scrollTop = saida.scrollHeight; });
+tamanhos.observe(saida);
 novas.addEventListener("click", () => { rolaParaFim(); entrada.focus(); });
 
 // A line the page itself writes (the link's events), on a line of its own.
@@ -274,6 +291,17 @@ function aviso(texto) {
   const l = linhaAberta();
   l.className = "aviso";
   l.textContent = texto;
+  terminaLinha();
+  marcaAjuste();
+}
+
+// Where a link that dropped came back: a thin rule and a word, on a line
+// of its own.
+function divisoria() {
+  if (aberta) terminaLinha();
+  const l = linhaAberta();
+  l.className = "reconexao";
+  l.textContent = kReconectado;
   terminaLinha();
   marcaAjuste();
 }
@@ -294,9 +322,39 @@ let pedindoApelido = false;  // the gateway asked and nothing was answered yet
 let apelidoAutomatico = false;  // the remembered nickname was sent on this link
 let candidato = "";          // the nickname last answered
 let apelidoSessao = "";      // the nickname this page played under; sent again on reconnecting
+let assiste = false;         // the tab's user only watches: a typed line is chat
+let assisteNesteLink = false;  // the gateway said so on the current link
+
+// The tab's user outlives a reload: its nickname and whether it watches,
+// so that a resumed user (which is asked nothing) is shown as it was.
+function guardaSessao() {
+  try { sessionStorage.setItem(kChaveSessao, JSON.stringify({ apelido: apelidoSessao, assiste })); } catch { /* off */ }
+}
+
+function leSessao() {
+  try {
+    const s = JSON.parse(sessionStorage.getItem(kChaveSessao) || "{}");
+    if (typeof s.apelido === "string") apelidoSessao = candidato = s.apelido;
+    mudaAssiste(s.assiste === true);
+  } catch { /* nothing kept */ }
+}
+
+function mudaAssiste(sim) {
+  assiste = sim;
+  entrada.placeholder = sim ? "Conversa (só para assistir)" : "";
+  guardaSessao();
+}
 
 function leuLinha(texto) {
-  if (texto === kPedeApelido) pedeApelido();
+  if (texto === kAssistir) {
+    assisteNesteLink = true;
+    mudaAssiste(true);
+  }
+  if (texto === kPedeApelido) {
+    // A new user, not a resumed one: a watcher only if told so on this link.
+    mudaAssiste(assisteNesteLink);
+    pedeApelido();
+  }
   else if (texto === kApelidoInvalido) pedindoApelido = true;
   let m = kChegou.exec(texto);
   if (m && m[1] === candidato) guardaApelido(candidato);
@@ -307,6 +365,7 @@ function leuLinha(texto) {
 function guardaApelido(apelido) {
   apelidoSessao = candidato = apelido;
   try { localStorage.setItem(kChaveApelido, apelido); } catch { /* storage off: nothing remembered */ }
+  guardaSessao();
 }
 
 function apelidoLembrado() {
@@ -352,8 +411,57 @@ let ws = null;
 let espera = kEsperaMin;
 let relogio = 0, prazo = 0;    // the reconnect timer, and when it fires
 let saiu = false;              // the player typed /sair on this link
-let convite = "";              // from the address's fragment, until it admits us once
+let convite = "";              // for the upgrade, from a gateway that gives no seats
 let ultimoMotivo = "";         // said in the pane once per run of failed tries
+let retoma = "";               // the tab's resume id
+let jaAbriu = false;           // a link of this page was open before
+
+// 24 random bytes as base64url: 32 characters.
+function novoId() {
+  const b = crypto.getRandomValues(new Uint8Array(24));
+  return btoa(String.fromCharCode(...b)).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
+}
+
+function idRetoma() {
+  if (retoma) return retoma;
+  try {
+    retoma = sessionStorage.getItem(kChaveRetoma) || "";
+    if (!/^[A-Za-z0-9_-]{22,64}$/.test(retoma)) {
+      retoma = novoId();
+      sessionStorage.setItem(kChaveRetoma, retoma);
+    }
+  } catch {
+    retoma = novoId();  // storage off: this load's id
+  }
+  return retoma;
+}
+
+function temAssento() {
+  try { return localStorage.getItem(kChaveAssento) === "1"; } catch { return false; }
+}
+
+// The invite from the fragment, exchanged for a seat. A gateway without
+// seats answers 405 or 404: the invite then goes with the upgrade, as it
+// did before; so does it when the exchange cannot be made at all. A
+// refused invite is dropped: a seat this browser already has may still let
+// it in, and otherwise the refusal is said when the upgrade fails.
+async function trocaConvite(token) {
+  let r = null;
+  try {
+    r = await fetch("entrar", {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body: "convite=" + encodeURIComponent(token),
+      cache: "no-store",
+      credentials: "same-origin",
+    });
+  } catch { /* unreachable: the upgrade will say */ }
+  if (r && r.ok) {
+    try { localStorage.setItem(kChaveAssento, "1"); } catch { /* off */ }
+  } else if (!r || r.status !== 403) {
+    convite = token;
+  }
+}
 
 function mostraEstado(nome, texto) {
   estado.dataset.estado = nome;
@@ -368,7 +476,7 @@ function conecta() {
   saiu = false;
   const url = new URL("ws", location.href);
   url.protocol = url.protocol === "https:" ? "wss:" : "ws:";
-  if (convite) url.search = "?convite=" + encodeURIComponent(convite);
+  url.search = "?retoma=" + idRetoma() + (convite ? "&convite=" + encodeURIComponent(convite) : "");
   mostraEstado("conectando", "Conectando…");
   let abriu = false;
   const s = new WebSocket(url);
@@ -378,7 +486,10 @@ function conecta() {
     convite = "";  // used up
     espera = kEsperaMin;
     apelidoAutomatico = false;
+    assisteNesteLink = false;
     ultimoMotivo = "";
+    if (jaAbriu && linhas > 0) divisoria();
+    jaAbriu = true;
     mostraEstado("conectado", "Conectado");
   };
   s.onmessage = (e) => { if (typeof e.data === "string") recebe(e.data); };
@@ -414,16 +525,14 @@ async function fechou(codigo, abriu) {
   // says why.
   let motivo = kMotivos[codigo] || "Conexão perdida", curto = "Desconectado";
   if (!abriu) {
-    // The browser hides the answer to a refused upgrade; if the page's own
-    // address answers, the gateway is up and turned us away.
-    let noAr = false;
-    try { noAr = (await fetch(location.href.split("#")[0], { method: "HEAD", cache: "no-store" })).ok; } catch { /* down */ }
-    if (noAr) {
-      motivo = "Acesso recusado: peça um convite novo a quem está no Zandor, ou aguarde uma vaga";
-      curto = "Acesso recusado";
-      espera = kEsperaMax;
-    } else {
+    // The browser hides the answer to a refused upgrade. The same address
+    // asked without one is admitted or refused the same way, and says which.
+    let status = 0;
+    try { status = (await fetch(`ws?retoma=${idRetoma()}`, { cache: "no-store" })).status; } catch { /* down */ }
+    if (status === 0) {
       motivo = curto = "Zandor fora do ar";
+    } else {
+      [motivo, curto, espera] = recusa(status);
     }
   }
   if (ws) return;  // the player reconnected meanwhile
@@ -432,11 +541,24 @@ async function fechou(codigo, abriu) {
   agenda(curto);
 }
 
+// What a refused upgrade's status says: the reason, the short form for the
+// bar, and the wait before trying again.
+function recusa(status) {
+  const peca = "peça um convite novo a quem está no Zandor";
+  if (status === 403 && temAssento()) return [`Acesso revogado ou expirado: ${peca}`, "Acesso recusado", kEsperaMax];
+  if (status === 403) return [`Acesso recusado: ${peca}`, "Acesso recusado", kEsperaMax];
+  if (status === 429) return ["Tentativas demais: aguarde um minuto", "Aguarde", kEsperaLimite];
+  if (status === 503) return ["Zandor lotado: aguarde uma vaga", "Zandor lotado", kEsperaMax];
+  // 400 (let in, but the question was no upgrade) or a gateway that tells
+  // no more than that it is up: said as it always was.
+  return [`Acesso recusado: ${peca}, ou aguarde uma vaga`, "Acesso recusado", kEsperaMax];
+}
+
 function agenda(curto) {
   mostraEstado("desconectado", curto);
   prazo = Date.now() + espera;
   relogio = setTimeout(conecta, espera);
-  espera = Math.min(espera * 2, kEsperaMax);
+  espera = Math.min(espera * 2, Math.max(espera, kEsperaMax));
   agora.textContent = "Conectar agora";
   agora.hidden = false;
   mostraContagem();
@@ -489,9 +611,17 @@ function envia(texto) {
   return true;
 }
 
+// A watcher with a nickname chats by default: a line that is not a
+// command goes as chat, and an empty one goes nowhere.
+function paraEnviar(texto) {
+  if (!assiste || pedindoApelido || !apelidoSessao || texto.startsWith("/")) return texto;
+  return texto.trim() === "" ? null : "/ " + texto;
+}
+
 linha.addEventListener("submit", (e) => {
   e.preventDefault();
-  if (envia(entrada.value)) entrada.value = "";
+  const texto = paraEnviar(entrada.value);
+  if (texto === null || envia(texto)) entrada.value = "";
   entrada.focus();
 });
 
@@ -524,9 +654,16 @@ saida.addEventListener("pointerup", (e) => {
 
 // ---- start ----------------------------------------------------------------
 
-if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
-  convite = location.hash.slice(1);
-  history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
+async function comeca() {
+  leSessao();
+  entrada.focus();
+  if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
+    const token = location.hash.slice(1);
+    history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
+    mostraEstado("conectando", "Entrando…");
+    await trocaConvite(token);
+  }
+  conecta();
 }
-entrada.focus();
-conecta();
+
+comeca();
