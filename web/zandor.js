@@ -412,6 +412,7 @@ let espera = kEsperaMin;
 let relogio = 0, prazo = 0;    // the reconnect timer, and when it fires
 let saiu = false;              // the player typed /sair on this link
 let convite = "";              // for the upgrade, from a gateway that gives no seats
+let aTrocar = "";              // the fragment's invite, until the gateway has answered for it
 let ultimoMotivo = "";         // said in the pane once per run of failed tries
 let retoma = "";               // the tab's resume id
 let jaAbriu = false;           // a link of this page was open before
@@ -440,12 +441,15 @@ function temAssento() {
   try { return localStorage.getItem(kChaveAssento) === "1"; } catch { return false; }
 }
 
-// The invite from the fragment, exchanged for a seat. A gateway without
-// seats answers 405 or 404: the invite then goes with the upgrade, as it
-// did before; so does it when the exchange cannot be made at all. A
-// refused invite is dropped: a seat this browser already has may still let
-// it in, and otherwise the refusal is said when the upgrade fails.
-async function trocaConvite(token) {
+// The invite from the fragment, exchanged for a seat: it travels only in
+// this request's body. A gateway that gives no seats answers any POST with
+// 405, and then the invite goes with the upgrade, as it did before. An
+// exchange that got no answer, or a busy one (429, 5xx), is tried again
+// before the next link; any other answer ends it (a refused invite is
+// dropped: a seat this browser already has may still let it in, and
+// otherwise the refusal is said when the upgrade fails).
+async function trocaConvite() {
+  const token = aTrocar;
   let r = null;
   try {
     r = await fetch("entrar", {
@@ -455,12 +459,19 @@ async function trocaConvite(token) {
       cache: "no-store",
       credentials: "same-origin",
     });
-  } catch { /* unreachable: the upgrade will say */ }
-  if (r && r.ok) {
+  } catch { /* unreachable */ }
+  if (!r || r.status === 429 || r.status >= 500) return;
+  aTrocar = "";
+  if (r.ok) {
     try { localStorage.setItem(kChaveAssento, "1"); } catch { /* off */ }
-  } else if (!r || r.status !== 403) {
+  } else if (r.status === 405) {
     convite = token;
   }
+}
+
+async function entra() {
+  if (aTrocar) await trocaConvite();
+  conecta();
 }
 
 function mostraEstado(nome, texto) {
@@ -557,7 +568,7 @@ function recusa(status) {
 function agenda(curto) {
   mostraEstado("desconectado", curto);
   prazo = Date.now() + espera;
-  relogio = setTimeout(conecta, espera);
+  relogio = setTimeout(entra, espera);
   espera = Math.min(espera * 2, Math.max(espera, kEsperaMax));
   agora.textContent = "Conectar agora";
   agora.hidden = false;
@@ -576,10 +587,10 @@ function mostraContagem() {
 
 agora.addEventListener("click", () => {
   espera = kEsperaMin;
-  conecta();
+  entra();
   entrada.focus();
 });
-window.addEventListener("online", () => { if (relogio) conecta(); });
+window.addEventListener("online", () => { if (relogio) entra(); });
 
 // ---- the input line -------------------------------------------------------
 
@@ -654,16 +665,11 @@ saida.addEventListener("pointerup", (e) => {
 
 // ---- start ----------------------------------------------------------------
 
-async function comeca() {
-  leSessao();
-  entrada.focus();
-  if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
-    const token = location.hash.slice(1);
-    history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
-    mostraEstado("conectando", "Entrando…");
-    await trocaConvite(token);
-  }
-  conecta();
+leSessao();
+entrada.focus();
+if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
+  aTrocar = location.hash.slice(1);
+  history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
+  mostraEstado("conectando", "Entrando…");
 }
-
-comeca();
+entra();

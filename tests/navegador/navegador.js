@@ -507,23 +507,37 @@ async function verificaSozinha(ctx, url) {
   await pg.close();
 }
 
-// An invite exchanged for a seat (the gateway's answer played by the
-// test): the upgrade carries no invite, and the browser remembers it has a
-// seat. A refused invite is dropped too.
+// An invite exchanged for a seat (the gateway's answers played by the
+// test): no link carries the invite, and the browser remembers it has a
+// seat. A refused invite is dropped; a busy answer is tried again before the
+// next link, and only then.
 async function verificaAssento(ctx, url) {
-  for (const [status, assento] of [[204, "1"], [403, null]]) {
-    await ctx.clearCookies();
+  const casos = [
+    { respostas: [204], assento: "1" },
+    { respostas: [403], assento: null },
+    { respostas: [429, 204], assento: "1" },
+  ];
+  for (const c of casos) {
     const pg = await ctx.newPage();
     await pg.addInitScript(trocaWebSocket);
     await pg.addInitScript(() => localStorage.removeItem("zandor.assento"));
-    await pg.route("**/entrar", (r) => r.fulfill({ status }));
+    const respostas = [...c.respostas];
+    let posts = 0;
+    await pg.route("**/entrar", (r) => {
+      posts++;
+      r.fulfill({ status: respostas.shift() ?? 500 });
+    });
     await pg.goto(`${url}#Convite_de_teste-123`);
-    await ate(() => pg.evaluate(() => __soquetes.length === 1), "the stand-in made");
-    assert.match(await pg.evaluate(() => __soquetes[0].url), /\/ws\?retoma=[A-Za-z0-9_-]{32}$/, `after ${status}`);
+    for (let n = 1; n <= c.respostas.length; n++) {
+      await ate(() => pg.evaluate((k) => __soquetes.length === k && __soquetes[k - 1].readyState === 1, n), `link ${n}`, 4000);
+      assert.match(await pg.evaluate((k) => __soquetes[k - 1].url, n), /\/ws\?retoma=[A-Za-z0-9_-]{32}$/, `${c.respostas}`);
+      assert.equal(posts, n, `${c.respostas}: one exchange per link while it is busy`);
+      if (n < c.respostas.length) await pg.evaluate((k) => __soquetes[k - 1].fecha(1006), n);
+    }
     await pg.close();
     const outra = await ctx.newPage();
     await outra.goto(url + "nada");
-    assert.equal(await outra.evaluate(() => localStorage.getItem("zandor.assento")), assento, `after ${status}`);
+    assert.equal(await outra.evaluate(() => localStorage.getItem("zandor.assento")), c.assento, `${c.respostas}`);
     await outra.close();
   }
 }
