@@ -136,6 +136,14 @@ TEST_F(Assentos, SecretIsFreshBase64urlAndOnlyItOpensTheSeat) {
   for (const std::string& errado : {quase, a.segredo.substr(1), a.segredo + "A", std::string(), std::string(32, 'A')})
     EXPECT_EQ(usa(errado), 0u) << errado;
   EXPECT_EQ(usaAssento(nullptr, kCaracteresSegredo), 0u);
+
+  char campo[kTamanhoCampoCookie];
+  for (bool seguro : {false, true}) {
+    campoCookieAssento(campo, a.segredo.c_str(), seguro);
+    EXPECT_EQ(std::string(campo), "Set-Cookie: zandor_assento=" + a.segredo +
+                                      "; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict" +
+                                      (seguro ? "; Secure" : "") + "\r\n");
+  }
 }
 
 TEST_F(Assentos, FailingRandomSourceMakesNoSeat) {

@@ -234,6 +234,12 @@ uint32_t usaAssento(const char* segredo, int n) {
   return idDe(achado);
 }
 
+void campoCookieAssento(char (&destino)[kTamanhoCampoCookie], const char* segredo, bool seguro) {
+  static_assert(kSegundosAssento == 2592000, "the cookie's Max-Age below");
+  formata(destino, sizeof destino, "Set-Cookie: %s=%s; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict%s\r\n",
+          kCookieAssento, segredo, seguro ? "; Secure" : "");
+}
+
 bool assentoValido(uint32_t id) { return porId(id) != nullptr; }
 
 bool assentoAssiste(uint32_t id) {

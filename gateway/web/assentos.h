@@ -50,6 +50,9 @@ inline constexpr int64_t kSegundosAssento = 30 * 24 * 60 * 60;    // forgotten a
 inline constexpr int kTicksGravaUso = 300;                        // 1 min: uses reach the file this often
 inline constexpr int kTamanhoApelidoAssento = 17;                 // a nickname: 16 characters and a terminator
 inline constexpr char kArquivoAssentos[] = "assentos";
+inline constexpr char kCookieAssento[] = "zandor_assento";
+// The Set-Cookie field that hands a secret to the browser, CR LF included.
+inline constexpr int kTamanhoCampoCookie = 128;
 
 static_assert(kBytesSegredo % 3 == 0, "base64url of whole groups needs no padding");
 static_assert(kBytesSegredo * 8 >= 128 && kCaracteresSegredo >= 22, "at least 128 bits, 22 characters");
@@ -72,6 +75,11 @@ uint32_t criaAssento(bool assiste, char (&segredo)[kTamanhoSegredo]);
 // The seat whose secret is segredo[0..n), its last use refreshed; 0 when
 // none is (any length but kCaracteresSegredo fails at once).
 uint32_t usaAssento(const char* segredo, int n);
+
+// The Set-Cookie field for `segredo`, lasting as long as an unused seat,
+// sent only to this gateway's pages (and only over TLS when `seguro`), out
+// of scripts' reach; into destino[kTamanhoCampoCookie].
+void campoCookieAssento(char (&destino)[kTamanhoCampoCookie], const char* segredo, bool seguro);
 
 bool assentoValido(uint32_t id);
 bool assentoAssiste(uint32_t id);  // false for no seat
