@@ -1,4 +1,4 @@
-// The monotonic clock behind the seam.
+// The clocks behind the seams.
 #include "framework/relogio.h"
 
 #include <ctime>
@@ -13,5 +13,13 @@ uint32_t relogioMonotonico() {
 }
 
 FonteRelogio relogio = relogioMonotonico;
+
+int64_t segundosSistema() {
+  timespec agora{};
+  clock_gettime(CLOCK_REALTIME, &agora);
+  return static_cast<int64_t>(agora.tv_sec);
+}
+
+FonteSegundos segundos = segundosSistema;
 
 }  // namespace zandor

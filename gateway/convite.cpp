@@ -21,6 +21,7 @@ constexpr int kBase64 = 4 * ((kBytesConvite + 2) / 3);  // EVP_EncodeBlock's out
 struct TConvite {
   char token[kCaracteres];  // not terminated
   uint32_t criado;
+  bool assiste;
   bool vivo;
 };
 
@@ -74,7 +75,7 @@ bool acasoSistema(unsigned char* bytes, int n) {
 
 FonteAcaso fonteAcaso = acasoSistema;
 
-bool criaConvite(char (&token)[kTamanhoConvite]) {
+bool criaConvite(char (&token)[kTamanhoConvite], bool assiste) {
   token[0] = '\0';
   unsigned char acaso[kBytesConvite];
   if (!fonteAcaso(acaso, kBytesConvite)) return false;
@@ -100,12 +101,13 @@ bool criaConvite(char (&token)[kTamanhoConvite]) {
   }
   std::memcpy(lugar->token, token, kCaracteres);
   lugar->criado = agora;
+  lugar->assiste = assiste;
   lugar->vivo = true;
   if (!gVigia.cArmado()) gVigia.cArma(ticksAteExpirar(agora));
   return true;
 }
 
-bool usaConvite(const char* token, int n) {
+bool usaConvite(const char* token, int n, bool* assiste) {
   if (token == nullptr || n != kCaracteres) return false;
   expira(relogio());
   // Every live entry is compared, whichever matches: the time taken depends
@@ -116,6 +118,7 @@ bool usaConvite(const char* token, int n) {
   if (achado == nullptr) return false;
   achado->vivo = false;
   OPENSSL_cleanse(achado->token, kCaracteres);
+  if (assiste != nullptr) *assiste = achado->assiste;
   return true;
 }
 

@@ -10,9 +10,12 @@
 //
 // They live in a fixed table of kMaxConvites entries:
 //
-//   +---------------------------+-----------+-------+
-//   | 22 characters, no NUL     | criado ms | vivo  |  x kMaxConvites
-//   +---------------------------+-----------+-------+
+//   +---------------------------+-----------+---------+-------+
+//   | 22 characters, no NUL     | criado ms | assiste | vivo  |  x kMaxConvites
+//   +---------------------------+-----------+---------+-------+
+//
+// An invite to watch (`assiste`) lets its guest in to read and chat only;
+// the kind goes with the invite to whoever uses it.
 //
 // An entry is freed when used, when found expired, or, with the table full,
 // when a new invite needs its place: the oldest is forgotten, so a flood of
@@ -45,13 +48,15 @@ using FonteAcaso = bool (*)(unsigned char* bytes, int n);
 bool acasoSistema(unsigned char* bytes, int n);  // getrandom(2), never blocking
 extern FonteAcaso fonteAcaso;
 
-// A new invite, kept in the table and written into `token` with its
-// terminator. False (and `token` empty) when the random source fails.
-bool criaConvite(char (&token)[kTamanhoConvite]);
+// A new invite, to play or only to watch, kept in the table and written
+// into `token` with its terminator. False (and `token` empty) when the
+// random source fails.
+bool criaConvite(char (&token)[kTamanhoConvite], bool assiste = false);
 
 // Whether token[0..n) names an unused invite younger than 15 minutes; if so
-// it is used up. Any other length fails at once (the length is no secret).
-bool usaConvite(const char* token, int n);
+// it is used up, and *assiste (may be null) says whether it was one to
+// watch. Any other length fails at once (the length is no secret).
+bool usaConvite(const char* token, int n, bool* assiste = nullptr);
 
 // Forgets every invite, and idles the table's timer.
 void esqueceConvites();

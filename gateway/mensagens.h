@@ -72,11 +72,45 @@ inline constexpr char kLogUsuarios[] = "Usu\xE1rios deve ser um n\xFAmero de 1 a
 inline constexpr char kLogLimite[] = "Limite de %d arquivos abertos: servindo %d usu\xE1rios, n\xE3o %d\n";
 inline constexpr char kLogWeb[] = "Linha web deve ser: web = endere\xE7o porta [URL]: %s\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
+inline constexpr char kLogAssentoDanificado[] = "Arquivo %s, linha %d danificada: ignorada\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";
 
 // The browser's way in.
 inline constexpr char kConvite[] = "/Convite: %s";
 inline constexpr char kWebDesligado[] = "/Acesso pelo navegador desligado";
+
+// Seats: a browser that came by invite and may come back.
+inline constexpr char kAssentos[] = "/Assentos: %d";
+inline constexpr char kNenhumAssento[] = "/Nenhum assento";
+inline constexpr char kAssentoRevogado[] = "/Assento de %s revogado";
+inline constexpr char kNenhumAssentoDe[] = "/Nenhum assento de %s";
+inline constexpr char kAcessoRevogado[] = "/Seu acesso foi revogado";
+// One line per seat: the nickname last used, what it is doing, and the
+// watcher's mark (kMarcaAssiste or nothing) at the end.
+inline constexpr char kAssentoSemApelido[] = "?";
+inline constexpr char kAssentoEmUso[] = "%s - em uso%s";
+inline constexpr char kAssentoAusente[] = "%s - ausente%s";
+inline constexpr char kAssentoAgora[] = "%s - \xFAltimo uso h\xE1 menos de um minuto%s";
+inline constexpr char kAssentoMinutos[] = "%s - \xFAltimo uso h\xE1 %d min%s";
+inline constexpr char kAssentoHoras[] = "%s - \xFAltimo uso h\xE1 %d h%s";
+inline constexpr char kAssentoDias[] = "%s - \xFAltimo uso h\xE1 %d dias%s";
+inline constexpr char kMarcaAssiste[] = " (s\xF3 assiste)";
+
+// Away and back.
+inline constexpr char kLinhasPerdidas[] = "/%d linhas perdidas enquanto ausente";
+inline constexpr char kQuemAusente[] = "%s (ausente)";
+
+// Watchers.
+inline constexpr char kSoAssistir[] = "/S\xF3 para assistir: pe\xE7" "a a quem est\xE1 jogando";
+inline constexpr char kConviteAssistir[] = "/Convite para assistir: %s";
+inline constexpr char kQuemAssistindo[] = "%s (assistindo)";
+inline constexpr char kQuemAssistindoAusente[] = "%s (assistindo, ausente)";
+inline constexpr char kEntrouAssistir[] = "/Voc\xEA entrou para assistir: o que digitar vai para a conversa";
+
+inline constexpr char kAjudaAssentos[] = "/assentos - Mostra quem entrou por convite e pode voltar";
+inline constexpr char kAjudaRevoga[] = "/revoga apelido - Tira o acesso de quem entrou por convite";
+inline constexpr char kAjudaConvite[] =
+    "/convite [ver] - Cria um link para algu\xE9m entrar pelo navegador (ver: s\xF3 assiste)";
 
 // "/ajuda": twenty-one lines, in order.
 inline constexpr const char* kAjuda[] = {

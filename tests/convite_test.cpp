@@ -70,6 +70,18 @@ TEST_F(Convite, IsUsedOnceAndAFailedGuessCostsNothing) {
   EXPECT_TRUE(usa(outro)) << "the other one is still there";
 }
 
+TEST_F(Convite, AnInviteToWatchSaysSoWhenUsed) {
+  char jogar[kTamanhoConvite], assistir[kTamanhoConvite];
+  ASSERT_TRUE(criaConvite(jogar));
+  ASSERT_TRUE(criaConvite(assistir, true));
+  bool assiste = true;
+  EXPECT_TRUE(usaConvite(jogar, kTamanhoConvite - 1, &assiste));
+  EXPECT_FALSE(assiste);
+  EXPECT_TRUE(usaConvite(assistir, kTamanhoConvite - 1, &assiste));
+  EXPECT_TRUE(assiste);
+  EXPECT_FALSE(usaConvite(assistir, kTamanhoConvite - 1, &assiste)) << "used once, whatever its kind";
+}
+
 TEST_F(Convite, LastsJustUnderFifteenMinutes) {
   const std::string cedo = cria();
   const std::string tarde = cria();

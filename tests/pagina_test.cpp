@@ -79,6 +79,7 @@ TEST(Pagina, EveryGatewayTextTheScriptRecognisesIsTheOneTheGatewaySends) {
       {"kApelidoInvalido", utf8(msg::kApelidoInvalidoDigite), {}},
       {"kChegou", texto(msg::kChegou, "Ana"), {"Ana"}},
       {"kRenomeado", texto(msg::kConhecidoComo, "Ana", "Bia"), {"Ana", "Bia"}},
+      {"kAssistir", utf8(msg::kEntrouAssistir), {}},
   };
   for (const Copia& c : copias) {
     SCOPED_TRACE(c.constante);

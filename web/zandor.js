@@ -5,6 +5,11 @@
 // line as one message, and keeps the link up: it reconnects with a doubling
 // wait after anything but the player's own /sair.
 //
+// Every link of a tab carries the tab's resume id, so that a link that drops
+// (a phone asleep, a network change, a reload) takes the same user back
+// with what it missed. An invite in the address's fragment is exchanged
+// once for a seat, an HttpOnly cookie the browser sends with every upgrade.
+//
 // MUD bytes only ever become text nodes and class names or colours this
 // script computes itself; nothing received is parsed as HTML.
 "use strict";
@@ -16,9 +21,15 @@ const kMaxHistoria = 200;       // typed lines that Up/Down walk through
 const kEsperaMin = 1000;        // first wait before reconnecting, ms; doubles
 const kEsperaMax = 30000;       // longest wait
 const kMaxEscape = 512;         // an unfinished escape sequence longer than this is dropped
-const kChaveApelido = "zandor.apelido";
+const kChaveApelido = "zandor.apelido";      // localStorage: the nickname offered on a new visit
+const kChaveAssento = "zandor.assento";      // localStorage: this browser was given a seat
+const kChaveRetoma = "zandor.retoma";        // sessionStorage: the tab's resume id
+const kChaveSessao = "zandor.sessao";        // sessionStorage: {apelido, assiste} of the tab's user
+const kEsperaLimite = 60000;                 // after "too many tries"
+const kReconectado = "Reconectado";
 // Copies of gateway texts (mensagens.h), the nickname state read from them;
-// tests/pagina_test.cpp checks the next four against what the gateway sends.
+// tests/pagina_test.cpp checks the next five against what the gateway sends.
+const kAssistir = "/Você entrou para assistir: o que digitar vai para a conversa";
 const kPedeApelido = "Digite seu apelido";
 const kApelidoInvalido = "Apelido inválido, digite outro";
 const kChegou = /^\/\/(\S+) chegou$/;
@@ -152,6 +163,7 @@ function linhaAberta() {
     if (!bloco || noBloco === kPorBloco) {
       bloco = document.createElement("div");
       bloco.className = "bloco";
+      tamanhos.observe(bloco);
       saida.append(bloco);
       noBloco = 0;
     }
@@ -231,6 +243,7 @@ function marcaAjuste() {
 function poda() {
   for (let b = saida.firstElementChild; b !== bloco && linhas - b.childElementCount >= kMaxLinhas; b = saida.firstElementChild) {
     linhas -= b.childElementCount;
+    tamanhos.unobserve(b);
     b.remove();
   }
 }
@@ -267,7 +280,11 @@ saida.addEventListener("scroll", () => {
   topoVisto = topo;
   if (seguindo) novas.hidden = true;
 });
-new ResizeObserver(() => { if (seguindo) saida.scrollTop = saida.scrollHeight; }).observe(saida);
+// The pane and its blocks: a block out of sight is sized by estimate, and
+// its real height can land a frame after the pane was scrolled to its end;
+// a reader who follows is taken to the new end then.
+const tamanhos = new ResizeObserver(() => { if (seguindo) saida.scrollTop = saida.scrollHeight; });
+tamanhos.observe(saida);
 novas.addEventListener("click", () => { rolaParaFim(); entrada.focus(); });
 
 // A line the page itself writes (the link's events), on a line of its own.
@@ -276,6 +293,17 @@ function aviso(texto) {
   const l = linhaAberta();
   l.className = "aviso";
   l.textContent = texto;
+  terminaLinha();
+  marcaAjuste();
+}
+
+// Where a link that dropped came back: a thin rule and a word, on a line
+// of its own.
+function divisoria() {
+  if (aberta) terminaLinha();
+  const l = linhaAberta();
+  l.className = "reconexao";
+  l.textContent = kReconectado;
   terminaLinha();
   marcaAjuste();
 }
@@ -296,9 +324,39 @@ let pedindoApelido = false;  // the gateway asked and nothing was answered yet
 let apelidoAutomatico = false;  // the remembered nickname was sent on this link
 let candidato = "";          // the nickname last answered
 let apelidoSessao = "";      // the nickname this page played under; sent again on reconnecting
+let assiste = false;         // the tab's user only watches: a typed line is chat
+let assisteNesteLink = false;  // the gateway said so on the current link
+
+// The tab's user outlives a reload: its nickname and whether it watches,
+// so that a resumed user (which is asked nothing) is shown as it was.
+function guardaSessao() {
+  try { sessionStorage.setItem(kChaveSessao, JSON.stringify({ apelido: apelidoSessao, assiste })); } catch { /* off */ }
+}
+
+function leSessao() {
+  try {
+    const s = JSON.parse(sessionStorage.getItem(kChaveSessao) || "{}");
+    if (typeof s.apelido === "string") apelidoSessao = candidato = s.apelido;
+    mudaAssiste(s.assiste === true);
+  } catch { /* nothing kept */ }
+}
+
+function mudaAssiste(sim) {
+  assiste = sim;
+  entrada.placeholder = sim ? "Conversa (só para assistir)" : "";
+  guardaSessao();
+}
 
 function leuLinha(texto) {
-  if (texto === kPedeApelido) pedeApelido();
+  if (texto === kAssistir) {
+    assisteNesteLink = true;
+    mudaAssiste(true);
+  }
+  if (texto === kPedeApelido) {
+    // A new user, not a resumed one: a watcher only if told so on this link.
+    mudaAssiste(assisteNesteLink);
+    pedeApelido();
+  }
   else if (texto === kApelidoInvalido) pedindoApelido = true;
   let m = kChegou.exec(texto);
   if (m && m[1] === candidato) guardaApelido(candidato);
@@ -309,6 +367,7 @@ function leuLinha(texto) {
 function guardaApelido(apelido) {
   apelidoSessao = candidato = apelido;
   try { localStorage.setItem(kChaveApelido, apelido); } catch { /* storage off: nothing remembered */ }
+  guardaSessao();
 }
 
 function apelidoLembrado() {
@@ -354,8 +413,68 @@ let ws = null;
 let espera = kEsperaMin;
 let relogio = 0, prazo = 0;    // the reconnect timer, and when it fires
 let saiu = false;              // the player typed /sair on this link
-let convite = "";              // from the address's fragment, until it admits us once
+let convite = "";              // for the upgrade, from a gateway that gives no seats
+let aTrocar = "";              // the fragment's invite, until the gateway has answered for it
 let ultimoMotivo = "";         // said in the pane once per run of failed tries
+let retoma = "";               // the tab's resume id
+let jaAbriu = false;           // a link of this page was open before
+
+// 24 random bytes as base64url: 32 characters.
+function novoId() {
+  const b = crypto.getRandomValues(new Uint8Array(24));
+  return btoa(String.fromCharCode(...b)).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
+}
+
+function idRetoma() {
+  if (retoma) return retoma;
+  try {
+    retoma = sessionStorage.getItem(kChaveRetoma) || "";
+    if (!/^[A-Za-z0-9_-]{22,64}$/.test(retoma)) {
+      retoma = novoId();
+      sessionStorage.setItem(kChaveRetoma, retoma);
+    }
+  } catch {
+    retoma = novoId();  // storage off: this load's id
+  }
+  return retoma;
+}
+
+function temAssento() {
+  try { return localStorage.getItem(kChaveAssento) === "1"; } catch { return false; }
+}
+
+// The invite from the fragment, exchanged for a seat: it travels only in
+// this request's body. A gateway that gives no seats answers any POST with
+// 405, and then the invite goes with the upgrade, as it did before. An
+// exchange that got no answer, or a busy one (429, 5xx), is tried again
+// before the next link; any other answer ends it (a refused invite is
+// dropped: a seat this browser already has may still let it in, and
+// otherwise the refusal is said when the upgrade fails).
+async function trocaConvite() {
+  const token = aTrocar;
+  let r = null;
+  try {
+    r = await fetch("entrar", {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body: "convite=" + encodeURIComponent(token),
+      cache: "no-store",
+      credentials: "same-origin",
+    });
+  } catch { /* unreachable */ }
+  if (!r || r.status === 429 || r.status >= 500) return;
+  aTrocar = "";
+  if (r.ok) {
+    try { localStorage.setItem(kChaveAssento, "1"); } catch { /* off */ }
+  } else if (r.status === 405) {
+    convite = token;
+  }
+}
+
+async function entra() {
+  if (aTrocar) await trocaConvite();
+  conecta();
+}
 
 function mostraEstado(nome, texto) {
   estado.dataset.estado = nome;
@@ -370,7 +489,7 @@ function conecta() {
   saiu = false;
   const url = new URL("ws", location.href);
   url.protocol = url.protocol === "https:" ? "wss:" : "ws:";
-  if (convite) url.search = "?convite=" + encodeURIComponent(convite);
+  url.search = "?retoma=" + idRetoma() + (convite ? "&convite=" + encodeURIComponent(convite) : "");
   mostraEstado("conectando", "Conectando…");
   let abriu = false;
   const s = new WebSocket(url);
@@ -380,7 +499,10 @@ function conecta() {
     convite = "";  // used up
     espera = kEsperaMin;
     apelidoAutomatico = false;
+    assisteNesteLink = false;
     ultimoMotivo = "";
+    if (jaAbriu && linhas > 0) divisoria();
+    jaAbriu = true;
     mostraEstado("conectado", "Conectado");
   };
   s.onmessage = (e) => { if (typeof e.data === "string") recebe(e.data); };
@@ -416,16 +538,14 @@ async function fechou(codigo, abriu) {
   // says why.
   let motivo = kMotivos[codigo] || "Conexão perdida", curto = "Desconectado";
   if (!abriu) {
-    // The browser hides the answer to a refused upgrade; if the page's own
-    // address answers, the gateway is up and turned us away.
-    let noAr = false;
-    try { noAr = (await fetch(location.href.split("#")[0], { method: "HEAD", cache: "no-store" })).ok; } catch { /* down */ }
-    if (noAr) {
-      motivo = "Acesso recusado: peça um convite novo a quem está no Zandor, ou aguarde uma vaga";
-      curto = "Acesso recusado";
-      espera = kEsperaMax;
-    } else {
+    // The browser hides the answer to a refused upgrade. The same address
+    // asked without one is admitted or refused the same way, and says which.
+    let status = 0;
+    try { status = (await fetch(`ws?retoma=${idRetoma()}`, { cache: "no-store" })).status; } catch { /* down */ }
+    if (status === 0) {
       motivo = curto = "Zandor fora do ar";
+    } else {
+      [motivo, curto, espera] = recusa(status);
     }
   }
   if (ws) return;  // the player reconnected meanwhile
@@ -434,11 +554,24 @@ async function fechou(codigo, abriu) {
   agenda(curto);
 }
 
+// What a refused upgrade's status says: the reason, the short form for the
+// bar, and the wait before trying again.
+function recusa(status) {
+  const peca = "peça um convite novo a quem está no Zandor";
+  if (status === 403 && temAssento()) return [`Acesso revogado ou expirado: ${peca}`, "Acesso recusado", kEsperaMax];
+  if (status === 403) return [`Acesso recusado: ${peca}`, "Acesso recusado", kEsperaMax];
+  if (status === 429) return ["Tentativas demais: aguarde um minuto", "Aguarde", kEsperaLimite];
+  if (status === 503) return ["Zandor lotado: aguarde uma vaga", "Zandor lotado", kEsperaMax];
+  // 400 (let in, but the question was no upgrade) or a gateway that tells
+  // no more than that it is up: said as it always was.
+  return [`Acesso recusado: ${peca}, ou aguarde uma vaga`, "Acesso recusado", kEsperaMax];
+}
+
 function agenda(curto) {
   mostraEstado("desconectado", curto);
   prazo = Date.now() + espera;
-  relogio = setTimeout(conecta, espera);
-  espera = Math.min(espera * 2, kEsperaMax);
+  relogio = setTimeout(entra, espera);
+  espera = Math.min(espera * 2, Math.max(espera, kEsperaMax));
   agora.textContent = "Conectar agora";
   agora.hidden = false;
   mostraContagem();
@@ -456,10 +589,10 @@ function mostraContagem() {
 
 agora.addEventListener("click", () => {
   espera = kEsperaMin;
-  conecta();
+  entra();
   entrada.focus();
 });
-window.addEventListener("online", () => { if (relogio) conecta(); });
+window.addEventListener("online", () => { if (relogio) entra(); });
 
 // ---- the input line -------------------------------------------------------
 
@@ -491,9 +624,17 @@ function envia(texto) {
   return true;
 }
 
+// A watcher with a nickname chats by default: a line that is not a
+// command goes as chat, and an empty one goes nowhere.
+function paraEnviar(texto) {
+  if (!assiste || pedindoApelido || !apelidoSessao || texto.startsWith("/")) return texto;
+  return texto.trim() === "" ? null : "/ " + texto;
+}
+
 linha.addEventListener("submit", (e) => {
   e.preventDefault();
-  if (envia(entrada.value)) entrada.value = "";
+  const texto = paraEnviar(entrada.value);
+  if (texto === null || envia(texto)) entrada.value = "";
   entrada.focus();
 });
 
@@ -526,9 +667,11 @@ saida.addEventListener("pointerup", (e) => {
 
 // ---- start ----------------------------------------------------------------
 
-if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
-  convite = location.hash.slice(1);
-  history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
-}
+leSessao();
 entrada.focus();
-conecta();
+if (/^#[A-Za-z0-9_-]+$/.test(location.hash)) {
+  aTrocar = location.hash.slice(1);
+  history.replaceState(null, "", location.pathname + location.search);  // not left in the address bar
+  mostraEstado("conectando", "Entrando…");
+}
+entra();

@@ -6,7 +6,9 @@
 //   node navegador.js PATH_TO_ZANDOR
 //
 // Exits 0 when every check passes, 1 on the first failure, 77 (CTest's skip)
-// when chromium or playwright-core is missing. ZANDOR_CAPTURAS=DIR saves
+// when chromium, playwright-core or axe-core is missing. The page is also
+// checked by axe-core, connected and disconnected: no serious or critical
+// finding is allowed, and the figures are printed. ZANDOR_CAPTURAS=DIR saves
 // screenshots of the page (desktop and phone sizes) there, to be looked at;
 // ZANDOR_CHROMIUM names another chromium than /usr/bin/chromium.
 "use strict";
@@ -34,6 +36,12 @@ try {
   ({ chromium } = require("playwright-core"));
 } catch {
   pula("playwright-core is not installed (npm ci in tests/navegador)");
+}
+let axeFonte;
+try {
+  axeFonte = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
+} catch {
+  pula("axe-core is not installed (npm ci in tests/navegador)");
 }
 if (!fs.existsSync(kChromium)) pula(`${kChromium} is not installed`);
 const binario = process.argv[2];
@@ -151,6 +159,27 @@ async function digita(pg, texto) {
   await pg.keyboard.press("Enter");
 }
 
+// axe-core's rules over the page as it stands: the findings by impact are
+// printed, and a serious or critical one fails the test.
+async function acessivel(pg, nome) {
+  await pg.evaluate(axeFonte);
+  const r = await pg.evaluate(async () => {
+    const res = await axe.run(document);
+    return {
+      violacoes: res.violations.map((v) => ({ id: v.id, impacto: v.impact, alvos: v.nodes.map((n) => n.target.join(" ")) })),
+      passes: res.passes.length,
+      incompletas: res.incomplete.map((v) => `${v.id} (${v.nodes.length})`),
+    };
+  });
+  const porImpacto = {};
+  for (const v of r.violacoes) porImpacto[v.impacto] = (porImpacto[v.impacto] || 0) + 1;
+  console.log(`axe-core, ${nome}: ${r.passes} rules passed, ${r.violacoes.length} violated ` +
+    `${JSON.stringify(porImpacto)}, to review by hand: ${r.incompletas.join(", ") || "none"}`);
+  for (const v of r.violacoes) console.log(`  ${v.impacto} ${v.id}: ${v.alvos.slice(0, 3).join(", ")}`);
+  const graves = r.violacoes.filter((v) => v.impacto === "serious" || v.impacto === "critical");
+  assert.deepEqual(graves.map((v) => v.id), [], `no serious or critical accessibility finding (${nome})`);
+}
+
 async function captura(pg, nome) {
   const pasta = process.env.ZANDOR_CAPTURAS;
   if (pasta) await pg.screenshot({ path: path.join(pasta, `${nome}.png`) });
@@ -195,6 +224,7 @@ async function verifica(ctx, gw, mud, url, porta) {
   assert.equal((await estiloDe(pg, "grama")).cor, "rgb(142, 224, 127)", "bold green is bright green");
   assert.equal(await pg.$$eval("#saida b, #saida script", (l) => l.length), 0, "MUD text never becomes markup");
   assert.equal(await ultimaLinha(pg), "tocha lago grama <b>negrito?</b>");
+  await acessivel(pg, "connected");
 
   // A prompt shown at the end; a typed line reaches the MUD as typed.
   mud.lado.envia("<100hp 50mv> ");
@@ -262,6 +292,7 @@ async function verifica(ctx, gw, mud, url, porta) {
   await mostra(pg, "O Zandor encerrou a conexão.");
   await ate(async () => (await estadoDe(pg)) === "desconectado", "the state shown as disconnected");
   assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em \d+ s/);
+  await acessivel(pg, "disconnected");
   await gw.inicia();
   await mostra(pg, "//Ana chegou", 2, kPrazoVolta);
   assert.equal(await estadoDe(pg), "conectado");
@@ -383,10 +414,17 @@ async function verificaSozinha(ctx, url) {
   const recebe = (...pedacos) => pg.evaluate(([l, p]) => { for (const t of p) eval(l).recebe(t); }, [ultimo(), pedacos]);
   const linhas = () => pg.$$eval(kLinha, (l) => l.map((d) => d.textContent));
 
-  // An invite in the fragment goes to the upgrade and leaves the address bar.
+  // An invite in the fragment is offered once for a seat and leaves the
+  // address bar; this gateway gives no seats (405), so it goes with the
+  // upgrade, beside the tab's resume id.
+  const posts = [];
+  pg.on("request", (r) => { if (r.method() === "POST") posts.push([r.url(), r.headers()["content-type"], r.postData()]); });
   await pg.goto(`${url}#AbC_12-xyz`);
   await ate(() => pg.evaluate(() => __soquetes.length === 1 && __soquetes[0].readyState === 1), "the stand-in open");
-  assert.equal(await pg.evaluate(() => __soquetes[0].url), `${url.replace("http:", "ws:")}ws?convite=AbC_12-xyz`);
+  const id = await pg.evaluate(() => sessionStorage.getItem("zandor.retoma"));
+  assert.match(id, /^[A-Za-z0-9_-]{32}$/);
+  assert.equal(await pg.evaluate(() => __soquetes[0].url), `${url.replace("http:", "ws:")}ws?retoma=${id}&convite=AbC_12-xyz`);
+  assert.deepEqual(posts, [[`${url}entrar`, "application/x-www-form-urlencoded", "convite=AbC_12-xyz"]]);
   assert.equal(await pg.evaluate(() => location.href), url, "the invite left the address bar");
 
   // Sequences cut between messages; sequences that are not colours ignored.
@@ -447,11 +485,15 @@ async function verificaSozinha(ctx, url) {
   assert.equal((await pg.evaluate(() => __soquetes[0].enviados)).pop(), "abc");
   assert.equal(await pg.$$eval(kLinha, (l) => l.some((d) => d.textContent.includes("abc"))), false);
 
-  // A protocol fault: said, and a new link a second later.
+  // A protocol fault: said, and a new link a second later, with the same
+  // resume id and without the used invite; the gap is marked.
   await pg.evaluate(() => __soquetes[0].fecha(1002));
   await mostra(pg, "Conexão encerrada por erro de protocolo.");
   assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em 1 s/);
   await ate(() => pg.evaluate(() => __soquetes.length === 2 && __soquetes[1].readyState === 1), "the second link", 3000);
+  assert.equal(await pg.evaluate(() => __soquetes[1].url), `${url.replace("http:", "ws:")}ws?retoma=${id}`);
+  assert.deepEqual(await pg.$$eval("#saida .reconexao", (l) => l.map((d) => d.textContent)), ["Reconectado"]);
+  assert.equal(posts.length, 1, "the invite is offered once");
 
   // Refused at the upgrade while the gateway answers: said, and the next
   // try waits the longest.
@@ -461,6 +503,122 @@ async function verificaSozinha(ctx, url) {
   assert.match(await pg.$eval("#estado", (e) => e.textContent), /nova tentativa em (29|30) s/);
   await captura(pg, "recusado");
 
+  assert.deepEqual(erros, [], "no script errors");
+  await pg.close();
+}
+
+// An invite exchanged for a seat (the gateway's answers played by the
+// test): no link carries the invite, and the browser remembers it has a
+// seat. A refused invite is dropped; a busy answer is tried again before the
+// next link, and only then.
+async function verificaAssento(ctx, url) {
+  const casos = [
+    { respostas: [204], assento: "1" },
+    { respostas: [403], assento: null },
+    { respostas: [429, 204], assento: "1" },
+  ];
+  for (const c of casos) {
+    const pg = await ctx.newPage();
+    await pg.addInitScript(trocaWebSocket);
+    await pg.addInitScript(() => localStorage.removeItem("zandor.assento"));
+    const respostas = [...c.respostas];
+    let posts = 0;
+    await pg.route("**/entrar", (r) => {
+      posts++;
+      r.fulfill({ status: respostas.shift() ?? 500 });
+    });
+    await pg.goto(`${url}#Convite_de_teste-123`);
+    for (let n = 1; n <= c.respostas.length; n++) {
+      await ate(() => pg.evaluate((k) => __soquetes.length === k && __soquetes[k - 1].readyState === 1, n), `link ${n}`, 4000);
+      assert.match(await pg.evaluate((k) => __soquetes[k - 1].url, n), /\/ws\?retoma=[A-Za-z0-9_-]{32}$/, `${c.respostas}`);
+      assert.equal(posts, n, `${c.respostas}: one exchange per link while it is busy`);
+      if (n < c.respostas.length) await pg.evaluate((k) => __soquetes[k - 1].fecha(1006), n);
+    }
+    await pg.close();
+    const outra = await ctx.newPage();
+    await outra.goto(url + "nada");
+    assert.equal(await outra.evaluate(() => localStorage.getItem("zandor.assento")), c.assento, `${c.respostas}`);
+    await outra.close();
+  }
+}
+
+// A refused upgrade: the page asks the same address without upgrading and
+// says what the status means (the status played by the test).
+async function verificaRecusas(ctx, url) {
+  const casos = [
+    { status: 403, assento: false, diz: "Acesso recusado: peça um convite novo a quem está no Zandor.", espera: /(29|30) s/ },
+    { status: 403, assento: true, diz: "Acesso revogado ou expirado: peça um convite novo a quem está no Zandor.", espera: /(29|30) s/ },
+    { status: 429, assento: false, diz: "Tentativas demais: aguarde um minuto.", espera: /(59|60) s/ },
+    { status: 503, assento: false, diz: "Zandor lotado: aguarde uma vaga.", espera: /(29|30) s/ },
+  ];
+  for (const c of casos) {
+    const pg = await ctx.newPage();
+    await pg.addInitScript(trocaWebSocket);
+    await pg.addInitScript((a) => {
+      __recusa = true;
+      if (a) localStorage.setItem("zandor.assento", "1");
+      else localStorage.removeItem("zandor.assento");
+    }, c.assento);
+    let sondas = 0;
+    await pg.route(/\/ws\?retoma=/, (r) => {
+      sondas++;
+      r.fulfill({ status: c.status });
+    });
+    await pg.goto(url);
+    await mostra(pg, c.diz);
+    assert.match(await pg.$eval("#estado", (e) => e.textContent), c.espera, `${c.status}`);
+    assert.equal(sondas, 1);
+    await pg.close();
+  }
+  const limpa = await ctx.newPage();
+  await limpa.goto(url + "nada");
+  await limpa.evaluate(() => localStorage.removeItem("zandor.assento"));
+  await limpa.close();
+}
+
+// A watcher, told so by the gateway on entering: the input says it, the
+// nickname goes as typed, then a line that is not a command goes as chat,
+// and all of it holds across a reload of the tab (a resumed user is asked
+// nothing).
+async function verificaAssistente(ctx, url) {
+  const pg = await ctx.newPage();
+  const erros = [];
+  pg.on("pageerror", (e) => erros.push(e.message));
+  await pg.addInitScript(trocaWebSocket);
+  const recebe = (t) => pg.evaluate((x) => __soquetes[__soquetes.length - 1].recebe(x), t);
+  const enviados = () => pg.evaluate(() => __soquetes[__soquetes.length - 1].enviados);
+  const placeholder = () => pg.$eval("#entrada", (e) => e.placeholder);
+  await pg.goto(url);
+  await ate(() => pg.evaluate(() => __soquetes.length === 1 && __soquetes[0].readyState === 1), "the stand-in open");
+  const id = await pg.evaluate(() => sessionStorage.getItem("zandor.retoma"));
+  assert.equal(await placeholder(), "");
+  await recebe("/Você entrou para assistir: o que digitar vai para a conversa\r\nDigite seu apelido\r\n");
+  assert.equal(await placeholder(), "Conversa (só para assistir)");
+  await pg.focus("#entrada");
+  await digita(pg, "Olho");
+  await recebe("//Olho chegou\r\n");
+  await digita(pg, "que luta");
+  await digita(pg, "/quem");
+  await pg.keyboard.press("Enter");  // an empty line goes nowhere
+  assert.deepEqual(await enviados(), ["Olho", "/ que luta", "/quem"]);
+
+  await pg.reload();
+  await ate(() => pg.evaluate(() => __soquetes.length === 1 && __soquetes[0].readyState === 1), "the stand-in after the reload");
+  assert.match(await pg.evaluate(() => __soquetes[0].url), new RegExp(`ws\\?retoma=${id}$`), "the same id after a reload");
+  assert.equal(await placeholder(), "Conversa (só para assistir)");
+  await pg.focus("#entrada");
+  await digita(pg, "voltei");
+  assert.deepEqual(await enviados(), ["/ voltei"]);
+
+  // A player on a new link of the same tab (no watcher's word before the
+  // question) types to the MUD again.
+  await pg.evaluate(() => __soquetes[0].fecha(1006));
+  await ate(() => pg.evaluate(() => __soquetes.length === 2 && __soquetes[1].readyState === 1), "the next link", 4000);
+  await recebe("Digite seu apelido\r\n");
+  assert.equal(await placeholder(), "");
+  assert.deepEqual(await enviados(), ["Olho"], "the nickname sent again by itself");
+  await digita(pg, "norte");
+  assert.deepEqual(await enviados(), ["Olho", "norte"]);
   assert.deepEqual(erros, [], "no script errors");
   await pg.close();
 }
@@ -482,6 +640,9 @@ async function principal() {
     });
     const url = `http://${kLocal}:${portaWeb}/`;
     await verificaSozinha(ctx, url);
+    await verificaAssento(ctx, url);
+    await verificaRecusas(ctx, url);
+    await verificaAssistente(ctx, url);
     await verificaConvite(ctx, porta);
     await verifica(ctx, gw, mud, url, porta);
     console.log("navegador: every check passed");
