@@ -50,6 +50,10 @@ bool criaConvite(char (&token)[kTamanhoConvite]);
 // it is used up. Any other length fails at once (the length is no secret).
 bool usaConvite(const char* token, int n);
 
+// The same question without using it up: the admission asks it before it
+// knows whether the house has room.
+bool conviteValido(const char* token, int n);
+
 // Forgets the expired invites; for a timer, so none outlives the clock's wrap.
 void expiraConvites();
 

@@ -101,7 +101,7 @@ TEST_F(Web, UpgradeAndItsRefusals) {
   EXPECT_TRUE(q.fim);
   EXPECT_EQ(q.dados, "Digite seu apelido\r\n");
 
-  const std::string base = "GET /ws HTTP/1.1\r\nHost: x\r\n";
+  const std::string base = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\n";
   const std::string chave = "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
   for (const std::string& ruim : {
            base + "Connection: Upgrade\r\n" + chave + "Sec-WebSocket-Version: 13\r\n\r\n",           // no Upgrade
