@@ -36,6 +36,11 @@ void ignoraSigpipe() {
 void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
   const int tipo = SSL_get_error(sessao, r);
   const int erroSistema = errno;
+  if (tipo == SSL_ERROR_ZERO_RETURN) {
+    copiaLimitada(razao, kTlsEncerrado, sizeof razao);
+    ERR_clear_error();
+    return;
+  }
   const unsigned long erro = ERR_get_error();
   const char* texto = erro != 0 ? ERR_reason_error_string(erro) : nullptr;
   // The check's own text after "certificate verify failed" says which.

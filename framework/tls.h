@@ -37,6 +37,8 @@ using TSessaoTls = ssl_st;
 
 inline constexpr int kTamanhoRazaoTls = 160;  // a failure's text, NUL included
 
+inline constexpr char kTlsEncerrado[] = "close_notify";
+
 // How a connect uses TLS.
 inline constexpr int kSemTls = 0;
 inline constexpr int kTlsVerificado = 1;  // the certificate must name `nome` and chain to a trusted root
@@ -49,7 +51,9 @@ inline constexpr int kTlsInseguro = 2;    // encrypted, but nobody's identity is
 // `fimMs` on relogioMonotonico, or until `vigia` hangs up (the loop gave the
 // attempt up). The session, or null with `razao` filled: OpenSSL's reason,
 // the verification error's text after "certificate verify failed", or the
-// system's for a socket error; empty when `vigia` hung up.
+// system's for a socket error; empty when `vigia` hung up; kTlsEncerrado
+// when the peer ended the session (close_notify) before the handshake was
+// done, the TLS form of a server that closes as soon as it accepts.
 TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, uint32_t fimMs,
                        char (&razao)[kTamanhoRazaoTls]);
 
