@@ -343,10 +343,6 @@ TSessaoTls* tlsServidorSessao(int soquete) {
   return sessao;
 }
 
-void tlsDescreve(TSessaoTls* sessao, char* texto, int tamanho) {
-  formata(texto, tamanho, "%s %s", SSL_get_version(sessao), SSL_get_cipher_name(sessao));
-}
-
 void tlsServidorEsquece() {
   SSL_CTX_free(servidor.contexto);
   servidor = TServidorTls{};

@@ -112,10 +112,6 @@ int tlsServidorRenova(uint32_t agoraMs, char (&falha)[kTamanhoFalhaTls]);
 // OpenSSL cannot make one or no pair was ever loaded.
 TSessaoTls* tlsServidorSessao(int soquete);
 
-// The version and cipher a session agreed on, for the log: "TLSv1.3
-// TLS_AES_256_GCM_SHA384".
-void tlsDescreve(TSessaoTls* sessao, char* texto, int tamanho);
-
 // Frees the server context (tests; the process otherwise keeps it).
 void tlsServidorEsquece();
 

@@ -352,6 +352,52 @@ TEST(WebLinha, ReadsAddressPortAndUrl) {
     EXPECT_FALSE(antes.ligado) << ruim;
   }
   EXPECT_FALSE(leLinhaWeb(("127.0.0.1 4080 http://" + std::string(300, 'a')).c_str(), &cfg));
+
+  // The tls tail, after the URL or in its place; the paths are words.
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443 TLS /etc/le/fullchain.pem /etc/le/privkey.pem", &cfg));
+  EXPECT_TRUE(cfg.tls);
+  EXPECT_STREQ(cfg.url, "");
+  EXPECT_STREQ(cfg.certificado, "/etc/le/fullchain.pem");
+  EXPECT_STREQ(cfg.chave, "/etc/le/privkey.pem");
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443 https://jogo.example/ tls c.pem k.pem", &cfg));
+  EXPECT_TRUE(cfg.tls);
+  EXPECT_STREQ(cfg.url, "https://jogo.example/");
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443", &cfg));
+  EXPECT_FALSE(cfg.tls);
+  for (const char* ruim : {"0.0.0.0 4443 tls c.pem", "0.0.0.0 4443 tls", "0.0.0.0 4443 tls c.pem k.pem x",
+                           "0.0.0.0 4443 http://a/ tls c.pem", "0.0.0.0 4443 c.pem k.pem tls"})
+    EXPECT_FALSE(leLinhaWeb(ruim, &cfg)) << ruim;
+}
+
+// The answer to a browser's close frame, body by body.
+TEST(WebFecho, TheAnswerToAClose) {
+  struct Caso {
+    std::string corpo;
+    uint16_t resposta;
+  } const casos[] = {
+      {"", 1000},
+      {"\x03", 1002},
+      {"\x03\xE8", 1000},
+      {"\x03\xE9" "adeus", 1001},
+      {"\x03\xEB", 1003},
+      {"\x03\xEC", 1002},  // 1004, reserved
+      {"\x03\xEE", 1002},  // 1006, never sent
+      {"\x03\xF3", 1011},
+      {"\x03\xF4", 1012},
+      {"\x03\xF6", 1014},
+      {"\x03\xF7", 1002},  // 1015, never sent
+      {"\x0B\xB7", 1002},  // 2999
+      {"\x0B\xB8", 3000},
+      {"\x13\x87", 4999},
+      {"\x13\x88", 1002},
+      {"\x03\xE8ol\xC3\xA1", 1000},
+      {"\x03\xE8ol\xE1", 1007},
+      {"\x0F\xA0\xC3", 1007},
+  };
+  for (const Caso& c : casos)
+    EXPECT_EQ(respostaFecho(reinterpret_cast<const unsigned char*>(c.corpo.data()), static_cast<int>(c.corpo.size())),
+              c.resposta)
+        << ::testing::PrintToString(c.corpo);
 }
 
 TEST(WebAceite, RfcExample) {

@@ -285,6 +285,9 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
       {"fragmented ping", quadroWeb(9, "a", true, false), 1002},
       {"close", quadroWeb(8, std::string("\x03\xE8", 2)), 1000},
       {"close with a code no one sends", quadroWeb(8, std::string("\x03\xED", 2)), 1002},
+      {"close 1012, restarting", quadroWeb(8, std::string("\x03\xF4", 2)), 1012},
+      {"close 1014 with a reason", quadroWeb(8, std::string("\x03\xF6", 2) + "bad gateway \xC3\xA9"), 1014},
+      {"close with a reason not UTF-8", quadroWeb(8, std::string("\x03\xE8", 2) + "adeus \xE9"), 1007},
   };
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.nome);
