@@ -200,6 +200,12 @@ ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n) {
 
 bool tlsPendente(TSessaoTls* sessao) { return SSL_has_pending(sessao) == 1; }
 
+void tlsTerminaEscrita(TSessaoTls* sessao) {
+  ERR_clear_error();
+  if ((SSL_get_shutdown(sessao) & SSL_SENT_SHUTDOWN) == 0) SSL_shutdown(sessao);
+  ERR_clear_error();
+}
+
 void tlsEncerra(TSessaoTls* sessao) {
   if (sessao == nullptr) return;
   // One attempt, non-blocking: a full socket loses the alert, never the loop.

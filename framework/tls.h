@@ -71,6 +71,9 @@ ssize_t tlsLe(TSessaoTls* sessao, char* buffer, int n);
 ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n);
 // Bytes the session holds that no poll on the socket would announce.
 bool tlsPendente(TSessaoTls* sessao);
+// Sends close_notify now, once, keeping the session for the reads that
+// follow (a server done writing that still drains what the client sends).
+void tlsTerminaEscrita(TSessaoTls* sessao);
 // Sends close_notify once, unless the session failed, and frees it. The
 // socket stays open: its owner closes it.
 void tlsEncerra(TSessaoTls* sessao);

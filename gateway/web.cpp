@@ -300,6 +300,8 @@ void TConexaoHttp::alimenta() {
       return;
     }
     if (falta == 0) {
+      // Over TLS the end of the answer is said inside the session first.
+      if (tls != nullptr) tlsTerminaEscrita(tls);
       shutdown(soqueteSaida, SHUT_WR);
       cArma(kTicksFechando);
       return;
