@@ -140,28 +140,6 @@ TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
   EXPECT_TRUE(fechou);
 }
 
-// One address holds eight heads and no more; another is served meanwhile,
-// and a head answered gives its place back.
-TEST_F(WebLocal, OneAddressHoldsEightHeadsAtMost) {
-  const uint32_t dois = endereco("127.0.0.2").sin_addr.s_addr;
-  for (int i = 0; i < kMaxCabecasPorEndereco; ++i) conecta("127.0.0.2");
-  TConexaoHttp* oitava = ultimo();
-  EXPECT_EQ(cabecasDe(dois), kMaxCabecasPorEndereco);
-  bool fechou = false;
-  EXPECT_EQ(le(conecta("127.0.0.2"), &fechou).rfind("HTTP/1.1 503 ", 0), 0u);
-  EXPECT_TRUE(fechou);
-  EXPECT_EQ(TConexaoHttp::quantos, kMaxCabecasPorEndereco);
-
-  const int local = conecta();
-  ultimo()->cEvento("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 35);
-  EXPECT_EQ(le(local).rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
-
-  oitava->cExpira();  // a head that ends gives its place back
-  EXPECT_EQ(cabecasDe(dois), kMaxCabecasPorEndereco - 1);
-  conecta("127.0.0.2");
-  EXPECT_EQ(cabecasDe(dois), kMaxCabecasPorEndereco);
-}
-
 // Ten refusals within a minute: that address gets 429 with the seconds
 // left, even with a good invite, which stays unspent; others go on; the
 // minute over, the address is heard again.
