@@ -17,6 +17,7 @@
 #include "gateway/mensagens.h"
 #include "gateway/paginas.h"
 #include "gateway/web/admissao.h"
+#include "framework/laco.h"
 #include "framework/relogio.h"
 #include "text/utf8.h"
 #include "text/brancos.h"
@@ -333,7 +334,16 @@ void TConexaoHttp::promove(const char* chave, const char* sobra, int32_t nSobra)
   delete this;
   c->cEnvia(resposta, n);
   c->cComecaWeb();
+  TVigia vida(c);
   if (nSobra > 0) c->cEvento(sobra, nSobra);
+  // What the TLS session already holds past this delivery wakes no wait
+  // (the loop stopped reading for the object that is gone): read it now.
+  char buffer[kTamanhoRecebe];
+  while (vida.vivo() && c->soqueteEntrada >= 0 && c->cRetido()) {
+    const ssize_t r = c->cLe(buffer, sizeof buffer);
+    if (r <= 0) break;  // an error or the end: the next wait sees it
+    c->cEvento(buffer, static_cast<int32_t>(r));
+  }
 }
 
 uint16_t respostaFecho(const unsigned char* corpo, int n) {
