@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,9 +119,17 @@ void instalaSinais() {
 
 // ---- the targets -----------------------------------------------------------------
 
-Alvo iniciaZandor(const std::string& binario, int usuarios) {
+Alvo iniciaZandor(const std::string& binario, int usuarios, bool wss) {
   // The web listener on, and a larger cap when the house needs it.
-  std::string config = "%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n";
+  std::string tls;
+  if (wss) {
+    const std::string pasta = pastaTemporaria();
+    if (std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=carga "
+                     "-keyout '" + pasta + "/key.pem' -out '" + pasta + "/cert.pem' >/dev/null 2>&1").c_str()) != 0)
+      falha("--wss needs the openssl command");
+    tls = " tls " + pasta + "/cert.pem " + pasta + "/key.pem";
+  }
+  std::string config = "%PORTA%\nweb = 127.0.0.1 %PORTAWEB%" + tls + "\n";
   if (usuarios > zandor::kMaxUsuarios) config += "usuarios = " + std::to_string(usuarios) + "\n";
   gateway.emplace(config, true, "zandor", binario);
   gatewayPid = gateway->pid();
@@ -128,7 +138,25 @@ Alvo iniciaZandor(const std::string& binario, int usuarios) {
     falha("the gateway did not start" + (status >= 0 ? " (exit status " + std::to_string(status) + ")" : std::string()) + ": " +
           gateway->saida());
   }
-  return Alvo{gateway->pid(), gateway->porta(), gateway->portaWeb()};
+  Alvo a{gateway->pid(), gateway->porta(), gateway->portaWeb()};
+  if (wss) {
+    const int rele = e2e::portaLivre();
+    filhos.push_back(lanca(pastaTemporaria(), {"socat", "TCP-LISTEN:" + std::to_string(rele) + ",bind=127.0.0.1,reuseaddr,fork,nodelay",
+                                               "OPENSSL:127.0.0.1:" + std::to_string(a.portaWeb) + ",verify=0,nodelay"}));
+    // Ready once it accepts: a probe costs one forked relay, which ends at once.
+    const Ns fim = agora() + 5 * kS;
+    for (;;) {
+      const int s = socket(AF_INET, SOCK_STREAM, 0);
+      const sockaddr_in e = e2e::enderecoLocal("127.0.0.1", rele);
+      const bool pronto = connect(s, reinterpret_cast<const sockaddr*>(&e), sizeof e) == 0;
+      close(s);
+      if (pronto) break;
+      if (agora() > fim) falha("the socat TLS relay did not start");
+      usleep(10000);
+    }
+    a.portaWeb = rele;
+  }
+  return a;
 }
 
 Alvo iniciaSocat(int mudPorta) {

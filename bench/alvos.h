@@ -22,7 +22,11 @@ struct Alvo {
 
 // Returns once the gateway listens; a gateway that does not start is a falha.
 // A house of more than the default cap is started under "usuarios = N".
-Alvo iniciaZandor(const std::string& binario, int usuarios);
+// With `wss` the web line has `tls` and a certificate made now, and the
+// returned web port is a socat relay's (plain in, TLS to the gateway, one
+// process per connection), so the load tool's plain sockets speak WSS to
+// the gateway; the relay's CPU is not the target's.
+Alvo iniciaZandor(const std::string& binario, int usuarios, bool wss = false);
 // A plain relay for one user, straight to the MUD on mudPorta.
 Alvo iniciaSocat(int mudPorta);
 // TinTin++ sharing its MUD session on a port (see alvos.cpp).

@@ -47,7 +47,8 @@
 // Targets: --alvo zandor (default; started from --binario, the gateway built
 // beside this tool unless given, or an already running one given by --porta
 // and --pid; --web K makes K of each N users browsers, through the web
-// listener, in WebSocket frames), socat (one user, a plain relay),
+// listener, in WebSocket frames; --wss puts them over TLS through a socat
+// relay), socat (one user, a plain relay),
 // tintin (TinTin++ in a private tmux, forwarding every MUD line to all port
 // connections and every port message to the MUD).
 //
@@ -107,7 +108,7 @@ Linha medeUm(const Opcoes& o, int n) {
       a.porta = o.porta;
       a.pid = o.pid;
     } else {
-      a = iniciaZandor(o.binario, n);
+      a = iniciaZandor(o.binario, n, o.wss);
     }
     c.defineAlvo(a.pid);
     c.aqueceGateway(a.porta);
@@ -155,7 +156,7 @@ Linha medeUm(const Opcoes& o, int n) {
 [[noreturn]] void uso() {
   std::fprintf(stderr,
                "usage: zandor_carga [--alvo zandor|socat|tintin] [--binario PATH] [--porta P --pid PID]\n"
-               "                    [--usuarios 1,8,32,%d] [--web K] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
+               "                    [--usuarios 1,8,32,%d] [--web K [--wss]] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
                "                    [--bytes %d..%d] [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
                "       zandor_carga --teto   (prints the gateway's default user cap, %d)\n"
                "  more than %d users (up to %d) start the gateway with \"usuarios = N\"\n",
@@ -198,6 +199,8 @@ int main(int argc, char** argv) {
       if (tamanhoLinha < kMinTamanhoLinha || tamanhoLinha > kMaxTamanhoLinha) uso();
     } else if (a == "--web") {
       o.web = std::atoi(valor().c_str());
+    } else if (a == "--wss") {
+      o.wss = true;
     } else if (a == "--so-fluxo") {
       o.soFluxo = true;
     } else if (a == "--rotulo") {

@@ -18,6 +18,7 @@ struct Opcoes {
   double taxa = 2000, segundos = 6;
   int porta = 0;
   int web = 0;  // of the N users, this many (at most N) come through the web listener
+  bool wss = false;  // the web listener over TLS; web users reach it through a socat TLS relay
   pid_t pid = -1;
   bool soFluxo = false, detalhe = false;
 };

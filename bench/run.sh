@@ -16,7 +16,8 @@
 #     house, the MUD at 2,000 lines/s of 80 bytes: loss, CPU per copy, p99,
 #     the gateway's memory;
 #   - a full house at 2,000 lines/s of web users only, and of half telnet
-#     and half web users: CPU per copy for each kind;
+#     and half web users, those in clear and over WSS: CPU per copy for each
+#     kind;
 #   - user->MUD latency while the MUD floods, with TCP_NODELAY and without.
 # Everything runs on 127.0.0.1; the load tool starts and ends every process
 # it measures, by id. Temporary files go to one directory removed at exit.
@@ -64,6 +65,7 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo multidao --usuarios "$teto,200" --taxa 2000 --bytes 80 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo web@2000 --usuarios "$teto" --web "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo mistura@2000 --usuarios "$teto" --web $((teto / 2)) --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo wss@2000 --usuarios "$teto" --web $((teto / 2)) --wss --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo tintin@2000 --alvo tintin --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nodelay --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo nagle --binario "$buildNagle/zandor" --usuarios 8 --taxa 2000 --segundos 10 --so-fluxo --resumo "$resumo"
@@ -100,6 +102,9 @@ awk -v teto="$teto" '
     printf "  %d users, 2,000 lines/s, CPU us per copy: all telnet %.3f, all web %.3f (web/telnet = %s), half and half %.3f\n",
       teto, q("zandor@2000", teto, "cpu_us_copia"), q("web@2000", teto, "cpu_us_copia"),
       razao(q("web@2000", teto, "cpu_us_copia"), q("zandor@2000", teto, "cpu_us_copia")), q("mistura@2000", teto, "cpu_us_copia")
+    printf "  %d users, half of them web, 2,000 lines/s, CPU us per copy: web in clear %.3f, web over WSS %.3f (WSS/clear = %s)\n",
+      teto, q("mistura@2000", teto, "cpu_us_copia"), q("wss@2000", teto, "cpu_us_copia"),
+      razao(q("wss@2000", teto, "cpu_us_copia"), q("mistura@2000", teto, "cpu_us_copia"))
     printf "  8 users, MUD at 2,000 lines/s:    %12s %12s\n", "TCP_NODELAY", "Nagle on"
     printf "    user->MUD p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "sobe_p50"), q("nodelay", 8, "sobe_p99"), q("nodelay", 8, "sobe_max"),
       q("nagle", 8, "sobe_p50"), q("nagle", 8, "sobe_p99"), q("nagle", 8, "sobe_max")

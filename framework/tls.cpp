@@ -1,5 +1,6 @@
-// TLS through OpenSSL: the client handshake on a helper thread, and the
-// loop's non-blocking reads, writes and close.
+// TLS through OpenSSL: the client handshake on a helper thread, the server
+// context of the web listener and its renewal, and the loop's non-blocking
+// reads, writes and close.
 #include "framework/tls.h"
 
 #include <arpa/inet.h>
@@ -7,6 +8,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -21,6 +23,11 @@ namespace {
 void explica(TSessaoTls* sessao, int r, char (&razao)[kTamanhoRazaoTls]) {
   const int tipo = SSL_get_error(sessao, r);
   const int erroSistema = errno;
+  if (tipo == SSL_ERROR_ZERO_RETURN) {
+    copiaLimitada(razao, kTlsEncerrado, sizeof razao);
+    ERR_clear_error();
+    return;
+  }
   const unsigned long erro = ERR_get_error();
   const char* texto = erro != 0 ? ERR_reason_error_string(erro) : nullptr;
   // The check's own text after "certificate verify failed" says which.
@@ -179,6 +186,12 @@ ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n) {
 
 bool tlsPendente(TSessaoTls* sessao) { return SSL_has_pending(sessao) == 1; }
 
+void tlsTerminaEscrita(TSessaoTls* sessao) {
+  ERR_clear_error();
+  if ((SSL_get_shutdown(sessao) & SSL_SENT_SHUTDOWN) == 0) SSL_shutdown(sessao);
+  ERR_clear_error();
+}
+
 void tlsEncerra(TSessaoTls* sessao) {
   if (sessao == nullptr) return;
   // One attempt, non-blocking: a full socket loses the alert, never the loop.
@@ -186,6 +199,144 @@ void tlsEncerra(TSessaoTls* sessao) {
   SSL_shutdown(sessao);
   ERR_clear_error();
   SSL_free(sessao);
+}
+
+// ---- the server side ---------------------------------------------------------
+
+namespace {
+
+// A file as stat saw it: a renewal changes one of these.
+struct TMarcaArquivo {
+  timespec mudou{};
+  ino_t no = 0;
+  bool operator==(const TMarcaArquivo& o) const {
+    return mudou.tv_sec == o.mudou.tv_sec && mudou.tv_nsec == o.mudou.tv_nsec && no == o.no;
+  }
+};
+
+// The listener's pair: the context in service, the files it came from, and
+// the times they had when it was loaded (or when loading them last failed).
+struct TServidorTls {
+  SSL_CTX* contexto = nullptr;
+  char certificado[kTamanhoCaminhoTls] = {};
+  char chave[kTamanhoCaminhoTls] = {};
+  TMarcaArquivo marcaCertificado, marcaChave;  // of the pair in service, or of the last that failed
+  uint32_t vistoMs = 0;                        // last look at the files
+};
+TServidorTls servidor;
+
+TMarcaArquivo marcaDe(const char* caminho) {
+  struct stat st {};
+  TMarcaArquivo m;
+  if (stat(caminho, &st) == 0) {
+    m.mudou = st.st_mtim;
+    m.no = st.st_ino;
+  }
+  return m;
+}
+
+// "FILE: reason" from the earliest error OpenSSL queued: the one that says
+// what went wrong first (a missing file's system error before the PEM
+// reader's complaint about it).
+void falhaDe(const char* arquivo, char (&falha)[kTamanhoFalhaTls]) {
+  const char* dados = nullptr;
+  int bandeiras = 0;
+  const unsigned long erro = ERR_peek_error_data(&dados, &bandeiras);
+  char razao[kTamanhoRazaoTls];
+  if (erro != 0 && ERR_GET_LIB(erro) == ERR_LIB_SYS) {
+    copiaErro(razao, ERR_GET_REASON(erro), sizeof razao);
+  } else if (erro != 0 && ERR_reason_error_string(erro) != nullptr) {
+    // The reason, and OpenSSL's own words after it where it has some ("no
+    // start line: Expecting: TRUSTED CERTIFICATE").
+    const bool texto = (bandeiras & ERR_TXT_STRING) != 0 && dados != nullptr && dados[0] != '\0';
+    formata(razao, sizeof razao, texto ? "%s: %s" : "%s", ERR_reason_error_string(erro), texto ? dados : "");
+  } else if (erro != 0) {
+    ERR_error_string_n(erro, razao, sizeof razao);
+  } else {
+    copiaErro(razao, errno != 0 ? errno : EINVAL, sizeof razao);
+  }
+  formata(falha, sizeof falha, "%s: %s", arquivo, razao);
+  ERR_clear_error();
+}
+
+// A server context for the pair, or null with `falha` filled.
+SSL_CTX* contextoServidor(const char* certificado, const char* chave, char (&falha)[kTamanhoFalhaTls]) {
+  ERR_clear_error();
+  errno = 0;
+  SSL_CTX* contexto = SSL_CTX_new(TLS_server_method());
+  if (contexto == nullptr) {
+    falhaDe(certificado, falha);
+    return nullptr;
+  }
+  SSL_CTX_set_min_proto_version(contexto, TLS1_2_VERSION);
+  SSL_CTX_set_options(contexto, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+  SSL_CTX_set_mode(contexto, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Nothing resumes: every connection is one request or one long session.
+  SSL_CTX_set_session_cache_mode(contexto, SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_num_tickets(contexto, 0);
+  const char* culpado = nullptr;
+  if (SSL_CTX_use_certificate_chain_file(contexto, certificado) != 1)
+    culpado = certificado;
+  else if (SSL_CTX_use_PrivateKey_file(contexto, chave, SSL_FILETYPE_PEM) != 1 ||
+           SSL_CTX_check_private_key(contexto) != 1)
+    culpado = chave;
+  if (culpado != nullptr) {
+    falhaDe(culpado, falha);
+    SSL_CTX_free(contexto);
+    return nullptr;
+  }
+  return contexto;
+}
+
+}  // namespace
+
+bool tlsServidorCarrega(const char* certificado, const char* chave, char (&falha)[kTamanhoFalhaTls]) {
+  falha[0] = '\0';
+  const TMarcaArquivo mc = marcaDe(certificado), mk = marcaDe(chave);
+  SSL_CTX* contexto = contextoServidor(certificado, chave, falha);
+  if (contexto == nullptr) return false;
+  SSL_CTX_free(servidor.contexto);
+  servidor.contexto = contexto;
+  copiaLimitada(servidor.certificado, certificado, sizeof servidor.certificado);
+  copiaLimitada(servidor.chave, chave, sizeof servidor.chave);
+  servidor.marcaCertificado = mc;
+  servidor.marcaChave = mk;
+  return true;
+}
+
+int tlsServidorRenova(uint32_t agoraMs, char (&falha)[kTamanhoFalhaTls]) {
+  falha[0] = '\0';
+  if (servidor.contexto == nullptr || agoraMs - servidor.vistoMs < kMsEntreRenovacoes) return kRenovacaoNenhuma;
+  servidor.vistoMs = agoraMs;
+  const TMarcaArquivo mc = marcaDe(servidor.certificado), mk = marcaDe(servidor.chave);
+  if (mc == servidor.marcaCertificado && mk == servidor.marcaChave) return kRenovacaoNenhuma;
+  // Whatever comes of it, these times have been seen: a pair that fails is
+  // not read again, nor reported again, until one of the files changes.
+  servidor.marcaCertificado = mc;
+  servidor.marcaChave = mk;
+  SSL_CTX* contexto = contextoServidor(servidor.certificado, servidor.chave, falha);
+  if (contexto == nullptr) return kRenovacaoFalhou;
+  SSL_CTX_free(servidor.contexto);  // sessions under way keep their own reference
+  servidor.contexto = contexto;
+  return kRenovacaoFeita;
+}
+
+TSessaoTls* tlsServidorSessao(int soquete) {
+  if (servidor.contexto == nullptr) return nullptr;
+  ERR_clear_error();
+  TSessaoTls* sessao = SSL_new(servidor.contexto);
+  if (sessao != nullptr && SSL_set_fd(sessao, soquete) != 1) {
+    SSL_free(sessao);
+    sessao = nullptr;
+  }
+  ERR_clear_error();
+  if (sessao != nullptr) SSL_set_accept_state(sessao);
+  return sessao;
+}
+
+void tlsServidorEsquece() {
+  SSL_CTX_free(servidor.contexto);
+  servidor = TServidorTls{};
 }
 
 }  // namespace zandor

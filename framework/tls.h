@@ -1,6 +1,8 @@
 // TLS over a connected TCP socket, through OpenSSL: the client handshake,
-// run where waiting is allowed (a helper thread), and the non-blocking
-// reads, writes and close that a connection object does in the loop.
+// run where waiting is allowed (a helper thread), the server side of a
+// listener (its certificate pair, renewed when the files change), and the
+// non-blocking reads, writes and close that a connection object does in the
+// loop.
 //
 //   helper thread                                loop
 //   tlsConecta: context, SNI, names to check,    tlsLe / tlsEscreve: one call
@@ -39,6 +41,8 @@ using TSessaoTls = ssl_st;
 
 inline constexpr int kTamanhoRazaoTls = 160;  // a failure's text, NUL included
 
+inline constexpr char kTlsEncerrado[] = "close_notify";
+
 // How a connect uses TLS.
 inline constexpr int kSemTls = 0;
 inline constexpr int kTlsVerificado = 1;  // the certificate must name `nome` and chain to a trusted root
@@ -51,7 +55,9 @@ inline constexpr int kTlsInseguro = 2;    // encrypted, but nobody's identity is
 // `fimMs` on relogioMonotonico, or until `vigia` hangs up (the loop gave the
 // attempt up). The session, or null with `razao` filled: OpenSSL's reason,
 // the verification error's text after "certificate verify failed", or the
-// system's for a socket error; empty when `vigia` hung up.
+// system's for a socket error; empty when `vigia` hung up; kTlsEncerrado
+// when the peer ended the session (close_notify) before the handshake was
+// done, the TLS form of a server that closes as soon as it accepts.
 TSessaoTls* tlsConecta(int soquete, const char* nome, bool verifica, int vigia, uint32_t fimMs,
                        char (&razao)[kTamanhoRazaoTls]);
 
@@ -69,8 +75,51 @@ ssize_t tlsLe(TSessaoTls* sessao, char* buffer, int n);
 ssize_t tlsEscreve(TSessaoTls* sessao, const char* dados, int n);
 // Bytes the session holds that no poll on the socket would announce.
 bool tlsPendente(TSessaoTls* sessao);
+// Sends close_notify now, once, keeping the session for the reads that
+// follow (a server done writing that still drains what the client sends).
+void tlsTerminaEscrita(TSessaoTls* sessao);
 // Sends close_notify once, unless the session failed, and frees it. The
 // socket stays open: its owner closes it.
 void tlsEncerra(TSessaoTls* sessao);
+
+// ---- the server side ---------------------------------------------------------
+//
+// One certificate pair serves every accepted connection. The server session
+// needs no handshake of its own: it starts in accept state, and the loop's
+// first tlsLe runs the handshake as far as the bytes received allow, "would
+// block" in between, so it never waits and its time is the connection's own
+// (whatever deadline the connection keeps covers it). A handshake that needs
+// to write more than the socket takes waits for the client's next bytes; the
+// server's first flight is a few KiB, so a fresh socket takes it whole.
+//
+// Renewal: tlsServidorRenova looks at the files' modification times (stat,
+// at most once a second) and loads a changed pair for the connections that
+// follow; the sessions already made keep the context they began with (each
+// holds a reference). A pair that fails is reported once for those files'
+// times, and the working pair stays.
+
+inline constexpr int kTamanhoCaminhoTls = 256;  // a path, NUL included
+inline constexpr int kTamanhoFalhaTls = kTamanhoCaminhoTls + kTamanhoRazaoTls;  // "FILE: reason"
+inline constexpr uint32_t kMsEntreRenovacoes = 1000;
+
+// Loads the pair at start-up: CERT a PEM chain, leaf first (an ACME client's
+// fullchain.pem), KEY its PEM private key. False with "FILE: OpenSSL's
+// reason" in `falha` when either is missing, unreadable or they do not match.
+bool tlsServidorCarrega(const char* certificado, const char* chave, char (&falha)[kTamanhoFalhaTls]);
+
+// What tlsServidorRenova did.
+inline constexpr int kRenovacaoNenhuma = 0;
+inline constexpr int kRenovacaoFeita = 1;
+inline constexpr int kRenovacaoFalhou = -1;  // `falha` says why; reported once per change
+
+// Called when a connection arrives, with the monotonic time in ms.
+int tlsServidorRenova(uint32_t agoraMs, char (&falha)[kTamanhoFalhaTls]);
+
+// A server session over accepted `soquete`, in accept state; null when
+// OpenSSL cannot make one or no pair was ever loaded.
+TSessaoTls* tlsServidorSessao(int soquete);
+
+// Frees the server context (tests; the process otherwise keeps it).
+void tlsServidorEsquece();
 
 }  // namespace zandor

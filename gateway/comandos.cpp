@@ -266,7 +266,8 @@ void TCliente::convida() {
     char endereco[INET_ADDRSTRLEN] = "127.0.0.1";
     if (getsockname(soqueteEntrada, reinterpret_cast<sockaddr*>(&local), &tamanhoLocal) == 0)
       inet_ntop(AF_INET, &local.sin_addr, endereco, sizeof endereco);
-    formata(base, sizeof base, "http://%s:%d/", endereco, static_cast<int>(configWeb.porta));
+    formata(base, sizeof base, "%s://%s:%d/", configWeb.tls ? "https" : "http", endereco,
+            static_cast<int>(configWeb.porta));
   }
   char link[sizeof base + kTamanhoConvite + 1];
   formata(link, sizeof link, "%s#%s", base, token);

@@ -107,14 +107,26 @@ bool criaConvite(char (&token)[kTamanhoConvite], bool assiste) {
   return true;
 }
 
-bool usaConvite(const char* token, int n, bool* assiste) {
-  if (token == nullptr || n != kCaracteres) return false;
+namespace {
+
+// The live entry token[0..n) names, or null.
+TConvite* achaConvite(const char* token, int n) {
+  if (token == nullptr || n != kCaracteres) return nullptr;
   expira(relogio());
   // Every live entry is compared, whichever matches: the time taken depends
   // on how many are alive, never on the token's bytes.
   TConvite* achado = nullptr;
   for (TConvite& c : gConvites)
     if (c.vivo && CRYPTO_memcmp(c.token, token, kCaracteres) == 0) achado = &c;
+  return achado;
+}
+
+}  // namespace
+
+bool conviteValido(const char* token, int n) { return achaConvite(token, n) != nullptr; }
+
+bool usaConvite(const char* token, int n, bool* assiste) {
+  TConvite* achado = achaConvite(token, n);
   if (achado == nullptr) return false;
   achado->vivo = false;
   OPENSSL_cleanse(achado->token, kCaracteres);

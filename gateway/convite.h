@@ -58,6 +58,10 @@ bool criaConvite(char (&token)[kTamanhoConvite], bool assiste = false);
 // watch. Any other length fails at once (the length is no secret).
 bool usaConvite(const char* token, int n, bool* assiste = nullptr);
 
+// The same question without using it up: the admission asks it before it
+// knows whether the house has room.
+bool conviteValido(const char* token, int n);
+
 // Forgets every invite, and idles the table's timer.
 void esqueceConvites();
 

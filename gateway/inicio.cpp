@@ -54,6 +54,22 @@ void relata(std::FILE* log, const char* formato, ...) {
 
 }  // namespace
 
+void anotaLog(const char* formato, ...) {
+  char arquivo[sizeof nomeArquivo];
+  copia(arquivo, nomeArquivo);
+  copia(arquivo + (fimNome - nomeArquivo), ".log");
+  va_list argumentos, copiaArgs;
+  va_start(argumentos, formato);
+  va_copy(copiaArgs, argumentos);
+  if (std::FILE* log = std::fopen(arquivo, "a")) {
+    std::vfprintf(log, formato, argumentos);
+    std::fclose(log);
+  }
+  std::vfprintf(stderr, formato, copiaArgs);
+  va_end(copiaArgs);
+  va_end(argumentos);
+}
+
 // A lambda: the standard library does not promise that std::exit has an address.
 FimProcesso fimProcesso = [](int codigo) { std::exit(codigo); };
 
@@ -151,6 +167,11 @@ int inicia(int argc, char** argv) {
   if (leEntrada("web", linhaWeb) > 0) {
     if (!leLinhaWeb(linhaWeb, &configWeb)) {
       relata(log, msg::kLogWeb, linhaWeb);
+      termina(1);
+    }
+    char falha[kTamanhoFalhaTls];
+    if (!carregaTlsWeb(falha)) {
+      relata(log, msg::kLogTlsWeb, falha);
       termina(1);
     }
     if (const char* erro = abreWeb()) {

@@ -20,6 +20,11 @@ extern char* fimNome;
 // at most 184 characters, into `destino` of kTamanhoBase bytes.
 void derivaNomeBase(const char* caminho, char* destino);
 
+// A line for the log after start-up (the file is reopened to append) and
+// for standard error: the rare events of a running gateway, a certificate
+// renewed or refused.
+void anotaLog(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+
 // Ends the process; every exit goes through here. It flushes standard output
 // and calls `fimProcesso`, which is std::exit except in harnesses that drive
 // the gateway in-process (a fuzzer must survive "/terminar"); should the

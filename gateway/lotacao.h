@@ -8,9 +8,9 @@
 //   MUD links                  2   the old one and a new one, while /mud replaces it
 //   signals' pair              2
 //   connect attempts          20   kMaxAjudantes helpers x (two pairs + the connecting socket)
-//   web upgrades              32   connections being upgraded, not yet users
+//   web requests              64   kMaxPedidos HTTP connections, not yet users
 //                            ---
-//                             61
+//                             93
 //
 // When the system's hard limit leaves fewer descriptors than the cap and
 // the reserve need, the gateway serves the cap the limit allows (at least
@@ -21,12 +21,13 @@
 #include "framework/conjunto.h"
 #include "gateway/cliente.h"
 #include "gateway/tentativa.h"
+#include "gateway/web.h"
 
 namespace zandor {
 
 inline constexpr int kDescritoresFixos = 3 + 2 + 2 + 2;
 inline constexpr int kDescritoresTentativas = kMaxAjudantes * 5;
-inline constexpr int kDescritoresWeb = 32;
+inline constexpr int kDescritoresWeb = kMaxPedidos;
 inline constexpr int kReservaDescritores = kDescritoresFixos + kDescritoresTentativas + kDescritoresWeb;
 
 static_assert(kMaxUsuarios >= 1 && kMaxUsuarios <= kTetoUsuarios, "the default cap is one \"usuarios\" may set");

@@ -71,6 +71,9 @@ inline constexpr char kLogPorta[] = "Porta deve ser um n\xFAmero de 1024 a 65535
 inline constexpr char kLogUsuarios[] = "Usu\xE1rios deve ser um n\xFAmero de 1 a %d: %s\n";
 inline constexpr char kLogLimite[] = "Limite de %d arquivos abertos: servindo %d usu\xE1rios, n\xE3o %d\n";
 inline constexpr char kLogWeb[] = "Linha web deve ser: web = endere\xE7o porta [URL]: %s\n";
+inline constexpr char kLogTlsWeb[] = "Certificado TLS da web: %s\n";
+inline constexpr char kLogTlsRenovado[] = "Certificado TLS da web renovado: %s\n";
+inline constexpr char kLogTlsRecusado[] = "Certificado TLS da web novo recusado, o anterior continua: %s\n";
 inline constexpr char kLogFeito[] = "Feito...\n";
 inline constexpr char kLogAssentoDanificado[] = "Arquivo %s, linha %d danificada: ignorada\n";
 inline constexpr char kAlocando[] = "Alocando mem\xF3ria";

@@ -239,12 +239,7 @@ bool TCliente::pedacoWeb(const wslay_frame_iocb& io) {
     if (op == kOpcodePing) {
       enviaQuadroWeb(kOpcodePong, web->controle, n);
     } else if (op == kOpcodeFecha) {
-      // The answer echoes the peer's code; a close without one gets 1000,
-      // one with a code no endpoint may send gets 1002.
-      const int codigo = n >= 2 ? web->controle[0] << 8 | web->controle[1] : kFechoNormal;
-      const bool valido = n != 1 && ((codigo >= 1000 && codigo <= 1003) || (codigo >= 1007 && codigo <= 1011) ||
-                                     (codigo >= 3000 && codigo <= 4999));
-      falhaWeb(valido ? static_cast<uint16_t>(codigo) : kFechoProtocolo);
+      falhaWeb(respostaFecho(web->controle, n));
       return false;
     }
     return true;

@@ -160,7 +160,9 @@ bool TTentativa::olha() {
   if (lido > 0 && desfecho.codigo == kFalhaTls) {
     desfecho.razao[sizeof desfecho.razao - 1] = '\0';
     formata(erro, sizeof erro, msg::kErro, desfecho.razao);
-    mensagem = erro;
+    // A MUD that ended the session politely closed the link, as a plain
+    // one that closes at once: no error of ours.
+    mensagem = std::strcmp(desfecho.razao, kTlsEncerrado) == 0 ? msg::kConexaoTerminada : erro;
   }
   conclui(-1, nullptr, mensagem);
   return true;

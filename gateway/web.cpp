@@ -7,13 +7,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <cstring>
 #include <new>
 
 #include "gateway/cliente.h"
-#include "gateway/convite.h"
+#include "gateway/inicio.h"
 #include "gateway/mensagens.h"
 #include "gateway/paginas.h"
+#include "gateway/web/admissao.h"
+#include "framework/laco.h"
+#include "framework/relogio.h"
+#include "text/utf8.h"
 #include "text/brancos.h"
 #include "text/formata.h"
 #include "text/http.h"
@@ -22,7 +28,7 @@
 namespace zandor {
 
 TConfigWeb configWeb;
-int TPedido::quantos = 0;
+int TConexaoHttp::quantos = 0;
 
 namespace {
 
@@ -33,7 +39,8 @@ constexpr int kTamanhoChave = 24;      // 16 bytes in base64
 
 static_assert(kMaxCabecaHttp == kMaxCabecalhoHttp, "the head kept is the head the parser reads");
 
-// Sent at once and closed, when kMaxPedidos are being read already.
+// Sent at once and closed, when kMaxPedidos are being read already, or
+// kMaxCabecasPorEndereco from the same address; in clear only.
 constexpr char kOcupado[] =
     "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
@@ -47,6 +54,7 @@ constexpr TStatus kStatus[] = {
     {403, "Forbidden"},
     {404, "Not Found"},
     {405, "Method Not Allowed"},
+    {429, "Too Many Requests"},
     {431, "Request Header Fields Too Large"},
     {503, "Service Unavailable"},
 };
@@ -67,21 +75,40 @@ bool chaveValida(TTrecho chave) {
   return chave.p[kTamanhoChave - 2] == '=' && chave.p[kTamanhoChave - 1] == '=';
 }
 
+// A renewed certificate pair, or one refused, is a line in the log.
+void renovaTls(uint32_t agora) {
+  char falha[kTamanhoFalhaTls];
+  const int r = tlsServidorRenova(agora, falha);
+  if (r == kRenovacaoFeita) anotaLog(msg::kLogTlsRenovado, configWeb.certificado);
+  if (r == kRenovacaoFalhou) anotaLog(msg::kLogTlsRecusado, falha);
+}
+
 }  // namespace
 
 // ---- configuration ---------------------------------------------------------
 
 bool leLinhaWeb(const char* valor, TConfigWeb* cfg) {
-  char copiaValor[kTamanhoUrlWeb + 2 * kTamanhoEnderecoWeb];
+  constexpr int kMaxPalavras = 6;  // ADDRESS PORT URL tls CERT KEY
+  char copiaValor[kTamanhoUrlWeb + 2 * kTamanhoCaminhoTls + 2 * kTamanhoEnderecoWeb];
   if (std::strlen(valor) >= sizeof copiaValor) return false;
   copia(copiaValor, valor);
-  char* palavras[4] = {};
+  char* palavras[kMaxPalavras] = {};
   int n = 0;
   for (char* p = pulaBrancos(copiaValor); *p != '\0'; p = pulaBrancos(p)) {
-    if (n == 4) return false;
+    if (n == kMaxPalavras) return false;
     palavras[n++] = p;
     while (*p != '\0' && *p != ' ') ++p;
     if (*p == ' ') *p++ = '\0';
+  }
+  // The tail: "tls CERT KEY" as the last three words, after the URL or not.
+  TConfigWeb lida;
+  if (n >= 5 && strcasecmp(palavras[n - 3], "tls") == 0) {
+    if (std::strlen(palavras[n - 2]) >= sizeof lida.certificado || std::strlen(palavras[n - 1]) >= sizeof lida.chave)
+      return false;
+    lida.tls = true;
+    copia(lida.certificado, palavras[n - 2]);
+    copia(lida.chave, palavras[n - 1]);
+    n -= 3;
   }
   if (n < 2 || n > 3) return false;
   in_addr endereco{};
@@ -90,7 +117,6 @@ bool leLinhaWeb(const char* valor, TConfigWeb* cfg) {
     if (*p < '0' || *p > '9') return false;
   const int porta = converteNumero(palavras[1]);
   if (porta < kPortaWebMin || porta > kPortaWebMax) return false;
-  TConfigWeb lida;
   if (n == 3) {
     const char* url = palavras[2];
     if (std::strncmp(url, "http://", 7) != 0 && std::strncmp(url, "https://", 8) != 0) return false;
@@ -102,6 +128,11 @@ bool leLinhaWeb(const char* valor, TConfigWeb* cfg) {
   lida.porta = static_cast<uint16_t>(porta);
   *cfg = lida;
   return true;
+}
+
+bool carregaTlsWeb(char (&falha)[kTamanhoFalhaTls]) {
+  falha[0] = '\0';
+  return !configWeb.tls || tlsServidorCarrega(configWeb.certificado, configWeb.chave, falha);
 }
 
 const char* abreWeb() {
@@ -116,29 +147,41 @@ const char* abreWeb() {
 // ---- the listener ----------------------------------------------------------
 
 void TEscutaWeb::cConecta(int aceito, const sockaddr_in* par) {
-  if (TPedido::quantos >= kMaxPedidos) {
-    send(aceito, kOcupado, sizeof kOcupado - 1, MSG_NOSIGNAL);
+  const uint32_t ip = par->sin_addr.s_addr;
+  const uint32_t agora = relogio();
+  if (TConexaoHttp::quantos >= kMaxPedidos || !abreCabeca(ip, agora)) {
+    if (!configWeb.tls) send(aceito, kOcupado, sizeof kOcupado - 1, MSG_NOSIGNAL);
     close(aceito);
     return;
   }
-  TPedido* p = new (std::nothrow) TPedido(par->sin_addr.s_addr);
+  if (configWeb.tls) renovaTls(agora);
+  TConexaoHttp* p = new (std::nothrow) TConexaoHttp(ip);
   if (p == nullptr) {
+    fechaCabeca(ip);
     close(aceito);
     return;
   }
   p->soqueteSaida = p->soqueteEntrada = aceito;
   semAtraso(aceito);
+  if (configWeb.tls && (p->tls = tlsServidorSessao(aceito)) == nullptr) {
+    delete p;  // closes the socket
+    return;
+  }
   p->cArma(kTicksCabeca);
 }
 
 // ---- a request -------------------------------------------------------------
 
-TPedido::TPedido(uint32_t par) : peer(par) { ++quantos; }
-TPedido::~TPedido() { --quantos; }
+// The head counted by TEscutaWeb::cConecta ends with the object, however it ends.
+TConexaoHttp::TConexaoHttp(uint32_t par) : peer(par) { ++quantos; }
+TConexaoHttp::~TConexaoHttp() {
+  --quantos;
+  fechaCabeca(peer);
+}
 
-void TPedido::cExpira() { delete this; }
+void TConexaoHttp::cExpira() { delete this; }
 
-void TPedido::cEvento(const char* dados, int32_t n) {
+void TConexaoHttp::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
     if (n == 0) {
       delete this;
@@ -173,7 +216,7 @@ void TPedido::cEvento(const char* dados, int32_t n) {
   trata(pedido, dados + usados, n - usados);
 }
 
-void TPedido::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
+void TConexaoHttp::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
   const bool cabecaSo = req.metodo == kMetodoHead;
   if (!cabecaSo && req.metodo != kMetodoGet) {
     responde(405, "Allow: GET, HEAD\r\n", nullptr, 0, false);
@@ -189,18 +232,12 @@ void TPedido::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
       responde(400, "Sec-WebSocket-Version: 13\r\n", nullptr, 0, false);
       return;
     }
-    // A full house is told so before an invite is spent on it.
-    if (casaCheia()) {
-      responde(503, nullptr, nullptr, 0, false);
+    const TAdmissao admissao = decideAdmissao(req, peer, configWeb, relogio());
+    if (admissao.codigo != kAdmitido) {
+      char extras[kTamanhoResposta] = "";
+      if (admissao.codigo == kDemais) formata(extras, sizeof extras, "Retry-After: %d\r\n", admissao.esperaS);
+      responde(admissao.codigo, extras, nullptr, 0, false);
       return;
-    }
-    const bool local = peer == htonl(INADDR_LOOPBACK) && !req.encaminhado;
-    if (!local) {
-      const TTrecho convite = parametroConsulta(req.consulta, "convite");
-      if (!convite.existe() || !usaConvite(convite.p, convite.n)) {
-        responde(403, nullptr, nullptr, 0, false);
-        return;
-      }
     }
     char chave[kTamanhoChave + 1];
     std::memcpy(chave, req.chaveWs.p, kTamanhoChave);
@@ -218,7 +255,7 @@ void TPedido::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
   responde(200, tipo, pagina->bytes, pagina->tamanho, cabecaSo);
 }
 
-void TPedido::responde(int codigo, const char* extras, const unsigned char* bytes, int32_t tamanho, bool cabecaSo) {
+void TConexaoHttp::responde(int codigo, const char* extras, const unsigned char* bytes, int32_t tamanho, bool cabecaSo) {
   respondendo = true;
   static constexpr unsigned char kSemCorpo[] = "";
   const char* tipo = "";
@@ -247,7 +284,7 @@ void TPedido::responde(int codigo, const char* extras, const unsigned char* byte
 // client still sends is read and dropped until it closes (or 2 s pass):
 // closing with unread input would reset the connection, and a client may
 // then lose the answer, the 431 above all, that it has not read yet.
-void TPedido::alimenta() {
+void TConexaoHttp::alimenta() {
   for (;;) {
     while (falta > 0 && cLivre() > 1) {
       const int32_t pedaco = falta < cLivre() - 1 ? falta : cLivre() - 1;
@@ -264,6 +301,8 @@ void TPedido::alimenta() {
       return;
     }
     if (falta == 0) {
+      // Over TLS the end of the answer is said inside the session first.
+      if (tls != nullptr) tlsTerminaEscrita(tls);
       shutdown(soqueteSaida, SHUT_WR);
       cArma(kTicksFechando);
       return;
@@ -271,7 +310,7 @@ void TPedido::alimenta() {
   }
 }
 
-void TPedido::promove(const char* chave, const char* sobra, int32_t nSobra) {
+void TConexaoHttp::promove(const char* chave, const char* sobra, int32_t nSobra) {
   TCliente* c = new (std::nothrow) TCliente;
   if (c == nullptr || !c->cIniciaWeb()) {
     delete c;
@@ -286,13 +325,38 @@ void TPedido::promove(const char* chave, const char* sobra, int32_t nSobra) {
                                          "Connection: Upgrade\r\nSec-WebSocket-Accept: %s\r\n\r\n",
                                          aceite) -
                                  resposta);
-  // The socket changes hands: this object must not close it.
+  // The socket, and its TLS session, change hands: this object must not
+  // close them.
   c->soqueteSaida = c->soqueteEntrada = soqueteSaida;
+  c->tls = tls;
   soqueteSaida = soqueteEntrada = -1;
+  tls = nullptr;
   delete this;
   c->cEnvia(resposta, n);
   c->cComecaWeb();
+  TVigia vida(c);
   if (nSobra > 0) c->cEvento(sobra, nSobra);
+  // What the TLS session already holds past this delivery wakes no wait
+  // (the loop stopped reading for the object that is gone): read it now.
+  char buffer[kTamanhoRecebe];
+  while (vida.vivo() && c->soqueteEntrada >= 0 && c->cRetido()) {
+    const ssize_t r = c->cLe(buffer, sizeof buffer);
+    if (r <= 0) break;  // an error or the end: the next wait sees it
+    c->cEvento(buffer, static_cast<int32_t>(r));
+  }
+}
+
+uint16_t respostaFecho(const unsigned char* corpo, int n) {
+  if (n == 0) return kFechoNormal;
+  if (n == 1) return kFechoProtocolo;
+  const int codigo = corpo[0] << 8 | corpo[1];
+  // The codes an endpoint may send: 1004-1006 and 1015 are reserved to
+  // say what happened without a close frame, and 1016-2999 are unassigned.
+  const bool valido = (codigo >= 1000 && codigo <= 1003) || (codigo >= 1007 && codigo <= 1014) ||
+                      (codigo >= 3000 && codigo <= 4999);
+  if (!valido) return kFechoProtocolo;
+  if (!ehUtf8(reinterpret_cast<const char*>(corpo + 2), n - 2)) return kFechoDados;
+  return static_cast<uint16_t>(codigo);
 }
 
 void aceiteWebSocket(const char* chave, char (&aceite)[29]) {

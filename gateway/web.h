@@ -1,14 +1,23 @@
-// The browser's way in: the web listener of the `web = ADDRESS PORT [URL]`
-// line, the short HTTP exchange that serves the page built into the program,
-// and the upgrade that turns a request for /ws into a web user (a TCliente
-// whose protocol is kProtocoloWeb; its frames are sessaoweb.cpp's).
+// The browser's way in: the web listener of the
+// `web = ADDRESS PORT [URL] [tls CERT KEY]` line, the short HTTP exchange
+// that serves the page built into the program, and the upgrade that turns a
+// request for /ws into a web user (a TCliente whose protocol is
+// kProtocoloWeb; its frames are sessaoweb.cpp's). Who may upgrade is
+// web/admissao.h's to say.
 //
-// A connection on the web listener is a TPedido until its request head is
-// read: at most kMaxPedidos of them at once, each given 10 s for its head,
-// so that a crowd of idle half-open requests can neither starve the users
-// nor fill the loop's socket sets. The page's bytes are sent in pieces as the
-// ring drains; once they are out the sending side is shut, and the
-// connection closes when the client closes its own (2 s at most).
+// A connection on the web listener is a TConexaoHttp until its request head
+// is read: at most kMaxPedidos of them at once, and at most
+// kMaxCabecasPorEndereco from one address, each given 10 s for its head, so
+// that a crowd of idle half-open requests can neither starve the users nor
+// fill the loop's socket sets, and one address cannot take every place. The
+// page's bytes are sent in pieces as the ring drains; once they are out the
+// sending side is shut, and the connection closes when the client closes its
+// own (2 s at most).
+//
+// With `tls` on the line the listener speaks only TLS: each connection gets
+// a server session at once (framework/tls.h), its handshake runs inside the
+// first reads, within the same 10 s, and the session passes to the web user
+// on upgrade.
 #pragma once
 
 #include <netinet/in.h>
@@ -37,7 +46,7 @@ inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
 inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
 inline constexpr int kTicksFechando = 10;     // 2 s for the client to close after the answer
-inline constexpr int kMaxPedidos = 6;         // HTTP connections read at once
+inline constexpr int kMaxPedidos = 64;        // HTTP connections read at once
 inline constexpr int kTamanhoUrlWeb = 256;
 inline constexpr int kTamanhoEnderecoWeb = 16;  // dotted IPv4 and a terminator
 
@@ -47,14 +56,22 @@ struct TConfigWeb {
   uint32_t endereco = 0;  // network byte order
   uint16_t porta = 0;
   char url[kTamanhoUrlWeb] = {};  // empty: links name the address reached
+  bool tls = false;               // with the pair below
+  char certificado[kTamanhoCaminhoTls] = {};
+  char chave[kTamanhoCaminhoTls] = {};
 };
 
 extern TConfigWeb configWeb;
 
-// Reads the value of a `web` line ("ADDRESS PORT [URL]") into `cfg`: false
-// for anything else (a bad address, a port outside 1024..65535, a URL that
-// is not http:// or https://, a fourth word).
+// Reads the value of a `web` line ("ADDRESS PORT [URL] [tls CERT KEY]",
+// `tls` in either case) into `cfg`: false for anything else (a bad address,
+// a port outside 1024..65535, a URL that is not http:// or https://, `tls`
+// without both paths, a word more). Paths are words: no blanks inside.
 bool leLinhaWeb(const char* valor, TConfigWeb* cfg);
+
+// Loads configWeb's certificate pair, when it has one: false with
+// "FILE: reason" in `falha`.
+bool carregaTlsWeb(char (&falha)[kTamanhoFalhaTls]);
 
 // Opens the web listener of configWeb: null on success, else the system's
 // reason as the main listener reports it.
@@ -66,15 +83,15 @@ class TEscutaWeb : public TEscuta {
 };
 
 // One HTTP connection until its head is read and answered.
-class TPedido : public TComunica, public TTempo {
+class TConexaoHttp : public TComunica, public TTempo {
  public:
-  explicit TPedido(uint32_t par);
-  ~TPedido() override;
+  explicit TConexaoHttp(uint32_t par);
+  ~TConexaoHttp() override;
 
   void cEvento(const char* dados, int32_t n) override;
   void cExpira() override;
 
-  static int quantos;  // pedidos alive
+  static int quantos;  // alive
 
  private:
   void trata(const struct TPedidoHttp& req, const char* sobra, int32_t nSobra);
@@ -92,6 +109,12 @@ class TPedido : public TComunica, public TTempo {
 
 // A web user's frame state, made with its upgrade and gone with it.
 struct TEstadoWeb;
+
+// The close code to answer a peer's close frame with, from its body
+// corpo[0..n): the peer's own code echoed when an endpoint may send it, 1000
+// for a close without one, 1002 for a code no endpoint may send (or a body
+// of one byte), 1007 for a reason that is not UTF-8.
+uint16_t respostaFecho(const unsigned char* corpo, int n);
 
 // The Sec-WebSocket-Accept value of `chave` (28 characters and a terminator).
 void aceiteWebSocket(const char* chave, char (&aceite)[29]);

@@ -17,6 +17,7 @@
 #include "gateway/cliente.h"
 #include "gateway/convite.h"
 #include "gateway/web.h"
+#include "gateway/web/admissao.h"
 #include "text/dobra.h"
 #include "quadroweb.h"
 #include "relogio_falso.h"
@@ -34,7 +35,7 @@ sockaddr_in endereco(const char* ip) {
 
 std::string pedido(const std::string& caminho) {
   return "GET " + caminho +
-         " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+         " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
@@ -43,21 +44,23 @@ class WebLocal : public ::testing::Test {
   static void SetUpTestSuite() { montaTabelas(); }
   void SetUp() override {
     ASSERT_EQ(clientes, nullptr);
-    ASSERT_EQ(TPedido::quantos, 0);
+    ASSERT_EQ(TConexaoHttp::quantos, 0);
     relogio = relogioFalso;
     esqueceConvites();
+    esqueceEnderecos();
   }
   void TearDown() override {
     while (clientes != nullptr) delete clientes;
     // Requests a case left alive.
     for (TComunica* p = niveis[kNivelNormal].cabeca; p != nullptr;) {
       TComunica* seguinte = p->cProximo();
-      if (dynamic_cast<TPedido*>(p) != nullptr) delete p;
+      if (dynamic_cast<TConexaoHttp*>(p) != nullptr) delete p;
       p = seguinte;
     }
     for (int fd : pontas_) close(fd);
     relogio = relogioMonotonico;
     esqueceConvites();
+    esqueceEnderecos();
   }
 
   // A connection accepted by the web listener from `ip`; the far end is returned.
@@ -71,7 +74,7 @@ class WebLocal : public ::testing::Test {
   }
 
   // The newest object on the normal level: the request just made.
-  static TPedido* ultimo() { return dynamic_cast<TPedido*>(niveis[kNivelNormal].cabeca); }
+  static TConexaoHttp* ultimo() { return dynamic_cast<TConexaoHttp*>(niveis[kNivelNormal].cabeca); }
 
   // A web user, upgraded from 127.0.0.1 and named; the far end is returned.
   int usuario(const char* apelido, TCliente** c) {
@@ -96,25 +99,61 @@ class WebLocal : public ::testing::Test {
 
 TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
   const int primeiro = conecta();
-  TPedido* p = ultimo();
+  TConexaoHttp* p = ultimo();
   p->cEvento("GET / HT", 8);  // a head begun, never finished
-  for (int i = 1; i < kMaxPedidos; ++i) conecta();
-  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+  // Eight heads from one address, the first included; the rest of the
+  // listener's places from others, eight each.
+  for (int i = 1; i < kMaxPedidos; ++i) conecta(("127.0.1." + std::to_string(i / kMaxCabecasPorEndereco)).c_str());
+  EXPECT_EQ(TConexaoHttp::quantos, kMaxPedidos);
 
-  // One more is told at once and closed; the others are untouched.
+  // One more is told at once and closed, from a new address too; the
+  // others are untouched.
   const int demais = conecta("127.0.0.2");
   bool fechou = false;
   const std::string resposta = le(demais, &fechou);
   EXPECT_EQ(resposta.rfind("HTTP/1.1 503 Service Unavailable\r\n", 0), 0u) << resposta;
   EXPECT_TRUE(fechou);
-  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+  EXPECT_EQ(TConexaoHttp::quantos, kMaxPedidos);
 
   cAvanca(kTicksCabeca - 1);
-  EXPECT_EQ(TPedido::quantos, kMaxPedidos);
+  EXPECT_EQ(TConexaoHttp::quantos, kMaxPedidos);
   cAvanca(1);
-  EXPECT_EQ(TPedido::quantos, 0);
+  EXPECT_EQ(TConexaoHttp::quantos, 0);
+  EXPECT_EQ(cabecasDe(htonl(INADDR_LOOPBACK)), 0);
   le(primeiro, &fechou);
   EXPECT_TRUE(fechou);
+}
+
+// Ten refusals within a minute: that address gets 429 with the seconds
+// left, even with a good invite, which stays unspent; others go on; the
+// minute over, the address is heard again.
+TEST_F(WebLocal, TenRefusalsAMinuteEarnATooManyRequests) {
+  agoraFalso = 5000;
+  char token[kTamanhoConvite];
+  ASSERT_TRUE(criaConvite(token));
+  auto tenta = [this](const char* ip, const std::string& caminho) {
+    const int fd = conecta(ip);
+    const std::string p = pedido(caminho);
+    TVigia vida(ultimo());
+    ultimo()->cEvento(p.data(), static_cast<int32_t>(p.size()));
+    if (clientes != nullptr) clientes->cDescarrega();
+    const std::string resposta = le(fd);
+    if (vida.vivo()) delete vida.alvo;  // the client has read its answer and gone
+    return resposta;
+  };
+  for (int i = 0; i < kRecusasPorMinuto; ++i)
+    EXPECT_EQ(tenta("127.0.0.2", "/ws?convite=chute" + std::to_string(i)).rfind("HTTP/1.1 403 ", 0), 0u);
+  agoraFalso += 20500;
+  const std::string demais = tenta("127.0.0.2", std::string("/ws?convite=") + token);
+  EXPECT_EQ(demais.rfind("HTTP/1.1 429 Too Many Requests\r\n", 0), 0u) << demais;
+  EXPECT_NE(demais.find("\r\nRetry-After: 40\r\n"), std::string::npos) << demais;
+  EXPECT_EQ(clientes, nullptr);
+
+  EXPECT_EQ(tenta("127.0.0.3", std::string("/ws?convite=") + token).rfind("HTTP/1.1 101 ", 0), 0u);
+  EXPECT_EQ(tenta("127.0.0.1", "/ws").rfind("HTTP/1.1 101 ", 0), 0u);
+
+  agoraFalso += 39500;  // the minute is over
+  EXPECT_EQ(tenta("127.0.0.2", "/ws?convite=chute").rfind("HTTP/1.1 403 ", 0), 0u);
 }
 
 TEST_F(WebLocal, AnExpiredInviteIsRefused) {
@@ -275,6 +314,52 @@ TEST(WebLinha, ReadsAddressPortAndUrl) {
     EXPECT_FALSE(antes.ligado) << ruim;
   }
   EXPECT_FALSE(leLinhaWeb(("127.0.0.1 4080 http://" + std::string(300, 'a')).c_str(), &cfg));
+
+  // The tls tail, after the URL or in its place; the paths are words.
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443 TLS /etc/le/fullchain.pem /etc/le/privkey.pem", &cfg));
+  EXPECT_TRUE(cfg.tls);
+  EXPECT_STREQ(cfg.url, "");
+  EXPECT_STREQ(cfg.certificado, "/etc/le/fullchain.pem");
+  EXPECT_STREQ(cfg.chave, "/etc/le/privkey.pem");
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443 https://jogo.example/ tls c.pem k.pem", &cfg));
+  EXPECT_TRUE(cfg.tls);
+  EXPECT_STREQ(cfg.url, "https://jogo.example/");
+  ASSERT_TRUE(leLinhaWeb("0.0.0.0 4443", &cfg));
+  EXPECT_FALSE(cfg.tls);
+  for (const char* ruim : {"0.0.0.0 4443 tls c.pem", "0.0.0.0 4443 tls", "0.0.0.0 4443 tls c.pem k.pem x",
+                           "0.0.0.0 4443 http://a/ tls c.pem", "0.0.0.0 4443 c.pem k.pem tls"})
+    EXPECT_FALSE(leLinhaWeb(ruim, &cfg)) << ruim;
+}
+
+// The answer to a browser's close frame, body by body.
+TEST(WebFecho, TheAnswerToAClose) {
+  struct Caso {
+    std::string corpo;
+    uint16_t resposta;
+  } const casos[] = {
+      {"", 1000},
+      {"\x03", 1002},
+      {"\x03\xE8", 1000},
+      {"\x03\xE9" "adeus", 1001},
+      {"\x03\xEB", 1003},
+      {"\x03\xEC", 1002},  // 1004, reserved
+      {"\x03\xEE", 1002},  // 1006, never sent
+      {"\x03\xF3", 1011},
+      {"\x03\xF4", 1012},
+      {"\x03\xF6", 1014},
+      {"\x03\xF7", 1002},  // 1015, never sent
+      {"\x0B\xB7", 1002},  // 2999
+      {"\x0B\xB8", 3000},
+      {"\x13\x87", 4999},
+      {"\x13\x88", 1002},
+      {"\x03\xE8ol\xC3\xA1", 1000},
+      {"\x03\xE8ol\xE1", 1007},
+      {"\x0F\xA0\xC3", 1007},
+  };
+  for (const Caso& c : casos)
+    EXPECT_EQ(respostaFecho(reinterpret_cast<const unsigned char*>(c.corpo.data()), static_cast<int>(c.corpo.size())),
+              c.resposta)
+        << ::testing::PrintToString(c.corpo);
 }
 
 TEST(WebAceite, RfcExample) {

@@ -422,7 +422,7 @@ TEST_F(Alocacao, AWebUsersMessages) {
   local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   escuta.cConecta(par[0], &local);
   const std::string pedido =
-      "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" +
       textoWeb("Lia");
   niveis[kNivelNormal].cabeca->cEvento(pedido.data(), static_cast<int32_t>(pedido.size()));

@@ -269,3 +269,23 @@ TEST_F(TlsProprio, TheGatewaysEndEndsTheSessionWithCloseNotify) {
 }
 
 }  // namespace
+
+namespace {
+
+// A MUD that ends the session with close_notify before the handshake is
+// done (its answer to the client's hello) closed the link, as a plain MUD
+// that closes at once: no "Connection reset by peer". Needs no tool.
+TEST(TlsFecho, ACloseNotifyFromTheMudIsTheMudClosing) {
+  Gateway g;
+  MudFalso falso;
+  Conexao ana = g.usuarioTelnet("Ana");
+  ana.envia("/mud 127.0.0.1 " + std::to_string(falso.porta()) + " tls-inseguro\r\n");
+  Conexao lado = falso.aceita();
+  ASSERT_TRUE(lado.aberta());
+  ASSERT_TRUE(lado.leAte(std::string(1, '\x16')));  // the client's hello
+  lado.envia(bytes({0x15, 3, 3, 0, 2, 1, 0}));       // alert: warning, close_notify
+  lado.fecha();
+  EXPECT_TRUE(recebe(ana, conectando("127.0.0.1", falso.porta()) + "/Conex\xE3o com o MUD terminada\r\n"));
+}
+
+}  // namespace

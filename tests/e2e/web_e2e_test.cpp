@@ -101,7 +101,7 @@ TEST_F(Web, UpgradeAndItsRefusals) {
   EXPECT_TRUE(q.fim);
   EXPECT_EQ(q.dados, "Digite seu apelido\r\n");
 
-  const std::string base = "GET /ws HTTP/1.1\r\nHost: x\r\n";
+  const std::string base = "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\n";
   const std::string chave = "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
   for (const std::string& ruim : {
            base + "Connection: Upgrade\r\n" + chave + "Sec-WebSocket-Version: 13\r\n\r\n",           // no Upgrade
@@ -285,6 +285,9 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
       {"fragmented ping", quadroWeb(9, "a", true, false), 1002},
       {"close", quadroWeb(8, std::string("\x03\xE8", 2)), 1000},
       {"close with a code no one sends", quadroWeb(8, std::string("\x03\xED", 2)), 1002},
+      {"close 1012, restarting", quadroWeb(8, std::string("\x03\xF4", 2)), 1012},
+      {"close 1014 with a reason", quadroWeb(8, std::string("\x03\xF6", 2) + "bad gateway \xC3\xA9"), 1014},
+      {"close with a reason not UTF-8", quadroWeb(8, std::string("\x03\xE8", 2) + "adeus \xE9"), 1007},
   };
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.nome);

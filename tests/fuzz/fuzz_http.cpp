@@ -1,11 +1,17 @@
 // The request head parser on any bytes: views stay inside the head, the
 // answer for any prefix agrees with the answer for the whole, and the list
 // and query readers agree with a plain reference written over std::string.
+// The admission's Origin and Host readers are checked against references of
+// their own, and the per-address accounting (heads held, refusals in a
+// minute, 429) against a plain model, driven by the input's last bytes as a
+// script of connections, answers and clock steps from a few addresses.
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "apoio_fuzz.h"
+#include "gateway/web/admissao.h"
 #include "text/http.h"
 
 namespace {
@@ -68,6 +74,85 @@ bool iguais(const TPedidoHttp& a, const TPedidoHttp& b) {
          mesmo(a.origem, b.origem) && a.encaminhado == b.encaminhado;
 }
 
+bool hostLocalReferencia(const std::string& host) {
+  const size_t dois = host.rfind(':');
+  std::string nome = host, porta;
+  if (host.size() > 0 && host[0] == '[') {
+    const size_t fecha = host.find(']');
+    if (fecha == std::string::npos) return false;
+    nome = host.substr(0, fecha + 1);
+    porta = host.substr(fecha + 1);
+  } else if (dois != std::string::npos) {
+    nome = host.substr(0, host.find(':'));
+    porta = host.substr(host.find(':'));
+  }
+  if (!porta.empty() && porta[0] != ':') return false;
+  for (size_t i = 1; i < porta.size(); ++i)
+    if (porta[i] < '0' || porta[i] > '9') return false;
+  nome = baixa(nome);
+  return nome == "127.0.0.1" || nome == "localhost" || nome == "[::1]";
+}
+
+bool origemReferencia(const TPedidoHttp& p, const TConfigWeb& cfg) {
+  if (!p.origem.existe()) return true;
+  const std::string origem = baixa(texto(p.origem));
+  if (p.host.existe() && p.host.n > 0 && origem == (cfg.tls ? "https://" : "http://") + baixa(texto(p.host)))
+    return true;
+  const std::string url = cfg.url;
+  const size_t esquema = url.find("://");
+  if (esquema == std::string::npos) return false;
+  const size_t fim = url.find('/', esquema + 3);
+  const std::string autoridade = url.substr(esquema + 3, fim == std::string::npos ? fim : fim - esquema - 3);
+  return !autoridade.empty() && origem == baixa(url.substr(0, esquema + 3) + autoridade);
+}
+
+// The accounting against a model: a script of steps over four addresses.
+void contabilidade(const uint8_t* script, size_t n) {
+  esqueceEnderecos();
+  TConfigWeb cfg;
+  TPedidoHttp sem;  // no Host, no credential: a refusal, unless 429
+  std::map<uint32_t, int> cabecas, recusas;
+  std::map<uint32_t, uint32_t> inicio;
+  uint32_t agora = 1;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t ip = 0x0100007F + (static_cast<uint32_t>(script[i] & 3) << 24);
+    switch ((script[i] >> 2) & 3) {
+      case 0: {
+        const bool abriu = abreCabeca(ip, agora);
+        confere(abriu == (cabecas[ip] < kMaxCabecasPorEndereco));
+        if (abriu) ++cabecas[ip];
+        break;
+      }
+      case 1:
+        if (cabecas[ip] > 0) {
+          fechaCabeca(ip);
+          --cabecas[ip];
+        }
+        break;
+      case 2: {
+        const bool aberto = recusas[ip] > 0 && agora - inicio[ip] < kMsJanelaRecusas;
+        const TAdmissao a = decideAdmissao(sem, ip, cfg, agora);
+        if (aberto && recusas[ip] >= kRecusasPorMinuto) {
+          confere(a.codigo == kDemais && a.esperaS >= 1 && a.esperaS <= 60);
+        } else {
+          confere(a.codigo == kProibido);
+          if (!aberto) {
+            recusas[ip] = 0;
+            inicio[ip] = agora;
+          }
+          ++recusas[ip];
+        }
+        break;
+      }
+      default:
+        agora += 1u << (script[i] >> 4);  // up to 32 s a step
+    }
+    confere(cabecasDe(ip) == cabecas[ip]);
+  }
+  for (auto& [ip, c] : cabecas)
+    while (c-- > 0) fechaCabeca(ip);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
@@ -100,7 +185,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     for (const char* nome : {"convite", "a", ""})
       if (pedido.consulta.existe())
         confere(texto(parametroConsulta(pedido.consulta, nome)) == parametroReferencia(texto(pedido.consulta), nome));
+    // Who may upgrade, as far as Host and Origin say.
+    if (pedido.host.existe()) confere(hostLocal(pedido.host) == hostLocalReferencia(texto(pedido.host)));
+    for (const char* url : {"", "http://jogo.example:8080/z/", "https://Jogo.Example", "http://"}) {
+      TConfigWeb cfg;
+      std::strcpy(cfg.url, url);
+      for (bool tls : {false, true}) {
+        cfg.tls = tls;
+        confere(origemPropria(pedido, cfg) == origemReferencia(pedido, cfg));
+      }
+    }
   }
+  // The tail after the head, or the whole input, scripts the accounting.
+  if (r == kHttpCompleto)
+    contabilidade(dados + pedido.tamanho, static_cast<size_t>(n - pedido.tamanho));
+  else if (n > 0 && dados[0] == 0xFF)
+    contabilidade(dados + 1, static_cast<size_t>(n - 1));
 
   // Bytes that arrive later never change the answer for those already here.
   const int cortes[] = {n / 3, 2 * n / 3, n - 1, r == kHttpCompleto ? pedido.tamanho - 1 : 0,

@@ -14,6 +14,7 @@
 #include "../quadroweb.h"
 #include "framework/tempo.h"
 #include "gateway/web.h"
+#include "gateway/web/admissao.h"
 #include "sessao_fuzz.h"
 
 using fuzz::esperaAjudantes;
@@ -22,7 +23,7 @@ using fuzz::vivo;
 namespace {
 
 constexpr char kUpgrade[] =
-    "GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
 // A frame around `carga` with the fuzzer's first header byte; masked unless asked.
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   using namespace zandor;
   fuzz::Fluxo fluxo(dados, tamanho);
   const uint8_t modo = fluxo.byte();
+  esqueceEnderecos();  // no input is refused for the refusals of another
 
   fuzz::Par parObservador, parNavegador;
   TCliente* observador = fuzz::observador(parObservador, kProtocoloTelnet, 0);
@@ -70,12 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
       size_t n;
       if (usuario == nullptr) {
         // Raw bytes to the request while it lives, then to the user it became.
-        if (TPedido::quantos == 0) break;
+        if (TConexaoHttp::quantos == 0) break;
         const char* pedaco = fluxo.pedaco(1 + (controle & 0x7F), &n);
         TCliente* antes = clientes;
         if (n > 0) pedido->cEvento(pedaco, static_cast<int32_t>(n));
         if (clientes != antes) usuario = clientes;
-        if (usuario == nullptr && (controle & 0x80) && TPedido::quantos > 0) cAvanca(1 + (controle & 0x3F));
+        if (usuario == nullptr && (controle & 0x80) && TConexaoHttp::quantos > 0) cAvanca(1 + (controle & 0x3F));
         continue;
       }
       if (!vivo(usuario)) break;
@@ -93,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
   esperaAjudantes();
   if (usuario != nullptr && vivo(usuario)) delete usuario;
-  if (usuario == nullptr && TPedido::quantos > 0) delete pedido;
+  if (usuario == nullptr && TConexaoHttp::quantos > 0) delete pedido;
   delete observador;
   fuzz::arruma();
   return 0;
