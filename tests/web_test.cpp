@@ -128,7 +128,7 @@ TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
 // left, even with a good invite, which stays unspent; others go on; the
 // minute over, the address is heard again.
 TEST_F(WebLocal, TenRefusalsAMinuteEarnATooManyRequests) {
-  agoraFalso = 5000;
+  msFalso = 5000;
   char token[kTamanhoConvite];
   ASSERT_TRUE(criaConvite(token));
   auto tenta = [this](const char* ip, const std::string& caminho) {
@@ -143,7 +143,7 @@ TEST_F(WebLocal, TenRefusalsAMinuteEarnATooManyRequests) {
   };
   for (int i = 0; i < kRecusasPorMinuto; ++i)
     EXPECT_EQ(tenta("127.0.0.2", "/ws?convite=chute" + std::to_string(i)).rfind("HTTP/1.1 403 ", 0), 0u);
-  agoraFalso += 20500;
+  msFalso += 20500;
   const std::string demais = tenta("127.0.0.2", std::string("/ws?convite=") + token);
   EXPECT_EQ(demais.rfind("HTTP/1.1 429 Too Many Requests\r\n", 0), 0u) << demais;
   EXPECT_NE(demais.find("\r\nRetry-After: 40\r\n"), std::string::npos) << demais;
@@ -152,7 +152,7 @@ TEST_F(WebLocal, TenRefusalsAMinuteEarnATooManyRequests) {
   EXPECT_EQ(tenta("127.0.0.3", std::string("/ws?convite=") + token).rfind("HTTP/1.1 101 ", 0), 0u);
   EXPECT_EQ(tenta("127.0.0.1", "/ws").rfind("HTTP/1.1 101 ", 0), 0u);
 
-  agoraFalso += 39500;  // the minute is over
+  msFalso += 39500;  // the minute is over
   EXPECT_EQ(tenta("127.0.0.2", "/ws?convite=chute").rfind("HTTP/1.1 403 ", 0), 0u);
 }
 
