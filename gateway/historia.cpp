@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "gateway/cliente.h"
+#include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
@@ -91,6 +92,7 @@ bool TCliente::folgaHistoria() {
 
 void TCliente::cBombeiaHistoria() {
   char linhaMud[kMaxLinha + 1];
+  char saida[kCapacidadeCodificada];
   while (historiaEtapa != kHistoriaParada) {
     if (cModo() == kModoRetido || !folgaHistoria()) return;
     switch (historiaEtapa) {
@@ -114,8 +116,7 @@ void TCliente::cBombeiaHistoria() {
         }
         // As the MUD's delivery would have written it to this user.
         historico.copia(historiaProxima, linhaMud);
-        if (!(opcoes & kOpcaoSemFiltro)) filtra(linhaMud);
-        if (!cEscreveMud(linhaMud)) return;
+        if (!cEnvia(saida, formaPara(*this, linhaMud, saida, sizeof saida))) return;
         ++historiaProxima;
         break;
       }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "gateway/cliente.h"
+#include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/tentativa.h"
@@ -181,20 +182,13 @@ void TMud::abreEspaco(int n) {
 
 // ---- delivery --------------------------------------------------------------
 
-// A user being shown the history is skipped: a kept line reaches that user
-// through the history, in order; a prompt would land amid older lines and is
-// not for that user.
+// Who receives it, and how, is entrega.cpp's.
 void TMud::cEntrega(bool guarda) {
   texto[contagem] = '\0';
   if (guarda) historico.guarda(texto, contagem);
+  const int n = contagem;
   contagem = 0;
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
-      c->cEscreveMud(texto);
-  filtra(texto);
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
-      c->cEscreveMud(texto);
+  entregaLinha(texto, n);
 }
 
 // Three ticks without data: a prompt, most likely. Text with something
@@ -214,10 +208,7 @@ void TMud::cExpira() {
     cEntrega(false);
     return;
   }
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && (c->protocolo == kProtocoloTelnet || c->protocolo == kProtocoloWeb) &&
-        !c->cHistoriando())
-      c->cEnviaBruto(texto, contagem);
+  entregaBruto(texto, contagem);
 }
 
 // ---- output ----------------------------------------------------------------
