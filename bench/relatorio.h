@@ -18,6 +18,7 @@ struct Opcoes {
   double taxa = 2000, segundos = 6;
   int porta = 0;
   int web = 0;  // of the N users, this many (at most N) come through the web listener
+  int quadros = 0;  // and this many of the rest log in as the framed client, at 80 columns
   pid_t pid = -1;
   bool soFluxo = false, detalhe = false;
 };

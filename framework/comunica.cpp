@@ -10,6 +10,7 @@
 
 #include "framework/conjunto.h"
 #include "framework/laco.h"
+#include "framework/reserva.h"
 
 namespace zandor {
 
@@ -22,7 +23,7 @@ namespace {
 
 TVigia* vigias = nullptr;  // innermost watch first
 
-inline int anelMod(int v) { return (v % kTamanhoAnel + kTamanhoAnel) % kTamanhoAnel; }
+TReserva<kTamanhoAnel> aneis;  // large rings not in use
 
 }  // namespace
 
@@ -68,11 +69,12 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     }
   }
 
+  if (cPendentes() + n >= tamanhoAnel && !cresce()) return false;
   atualizaMarcas();
   descartaMarcas(n);
 
   const char* bytes = static_cast<const char*>(dados);
-  const int32_t primeira = n < kTamanhoAnel - escrita ? n : kTamanhoAnel - escrita;
+  const int32_t primeira = n < tamanhoAnel - escrita ? n : tamanhoAnel - escrita;
   std::memcpy(anel + escrita, bytes, static_cast<size_t>(primeira));
   escrita = static_cast<int16_t>(anelMod(escrita + primeira));
   if (primeira < n) {
@@ -175,7 +177,7 @@ bool TComunica::cDescarrega() {
   for (;;) {
     // The piece only grows while a TLS write waits to resume, as the session
     // requires: bytes are appended at `escrita`, never taken back.
-    const int pedaco = escrita < leitura ? kTamanhoAnel - leitura : escrita - leitura;
+    const int pedaco = escrita < leitura ? tamanhoAnel - leitura : escrita - leitura;
     const ssize_t r = escreve(anel + leitura, pedaco);
     if (r == 0 || (r < 0 && !ehBloqueio(errno))) {
       // The unsent bytes stay in the ring and are never sent.
@@ -186,6 +188,7 @@ bool TComunica::cDescarrega() {
     }
     const int enviado = r < 0 ? 0 : static_cast<int>(r);
     leitura = static_cast<int16_t>(anelMod(leitura + enviado));
+    if (tamanhoAnel != kTamanhoComum && cPendentes() < kFilaComum) encolhe();
     if (cVazio()) return true;
     // A plain short send means a full socket. A TLS write returns after each
     // record it sent, so only "would block" means that.
@@ -204,10 +207,53 @@ void TComunica::cFecha(bool descarregar) {
   if (soqueteSaida >= 0) close(soqueteSaida);
   if (soqueteEntrada >= 0 && soqueteEntrada != soqueteSaida) close(soqueteEntrada);
   soqueteSaida = soqueteEntrada = -1;
+  if (anel != comum) aneis.devolve(anel);
+  anel = comum;
+  tamanhoAnel = kTamanhoComum;
   leitura = escrita = 0;
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
   fechar = false;
+}
+
+// Small to large: the byte before `escrita` lands at the large ring's
+// position kTamanhoComum - 1, each older one before it, so that a position
+// p of the small ring (other than `escrita`) moves to
+// (p - escrita - 1) mod kTamanhoComum + 1, and `escrita` to kTamanhoComum.
+bool TComunica::cresce() {
+  char* grande = aneis.toma();
+  if (grande == nullptr) return false;
+  constexpr int S = kTamanhoComum;
+  const int inicio = (escrita + 1) % S;  // the oldest byte kept
+  const int primeira = S - inicio;
+  std::memcpy(grande + 1, comum + inicio, static_cast<size_t>(primeira < S - 1 ? primeira : S - 1));
+  if (primeira < S - 1) std::memcpy(grande + 1 + primeira, comum, static_cast<size_t>(S - 1 - primeira));
+  auto move = [&](int p) { return p == escrita ? S : (p - escrita - 1 + 2 * S) % S + 1; };
+  leitura = static_cast<int16_t>(move(leitura));
+  for (int16_t& m : marcas)
+    if (m != -1) m = static_cast<int16_t>(move(m));
+  escrita = S;
+  anel = grande;
+  tamanhoAnel = kTamanhoAnel;
+  return true;
+}
+
+// Large to small: the newest kTamanhoComum - 1 bytes move back, `escrita`
+// to the small ring's last slot; a mark further back is dropped, as it
+// would have been overwritten in a small ring.
+void TComunica::encolhe() {
+  constexpr int S = kTamanhoComum;
+  constexpr int L = kTamanhoAnel;
+  const int inicio = (escrita - (S - 1) + L) % L;
+  for (int i = 0; i < S - 1; ++i) comum[i] = anel[(inicio + i) % L];
+  auto distancia = [&](int p) { return (escrita - p + L) % L; };
+  leitura = static_cast<int16_t>(S - 1 - distancia(leitura));
+  for (int16_t& m : marcas)
+    if (m != -1) m = distancia(m) <= S - 1 ? static_cast<int16_t>(S - 1 - distancia(m)) : int16_t{-1};
+  escrita = S - 1;
+  aneis.devolve(anel);
+  anel = comum;
+  tamanhoAnel = S;
 }
 
 void TComunica::cMuda(int modoPedido, int nivelPedido) {

@@ -120,6 +120,7 @@ class TCliente : public TComunica, public TTempo {
   int16_t historiaTotal = 0;
   int8_t historiaEtapa = kHistoriaParada;
 
+  bool trataLinha(char* texto, bool longa);
   bool despacha(char* texto, bool longa);
   void liberaWeb();
 

@@ -3,6 +3,7 @@
 // are its codec's (codec/); the session only learns that a line ended.
 #include <cstring>
 
+#include "framework/reserva.h"
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
@@ -10,8 +11,29 @@
 
 namespace zandor {
 
-static_assert(TMontagem::kFim < sizeof TMontagem::linha);
 static_assert(kMaxLinha == 8000, "msg::kLinhaLonga names the limit");
+// What a user costs at rest: the record with its ring and its line inside.
+static_assert(sizeof(TCliente) <= 4096 - 64, "an idle user fits 4 KiB");
+
+namespace {
+
+TReserva<TMontagem::kTamanho> linhasLongas;  // large line buffers not in use
+
+}  // namespace
+
+bool TMontagem::cresce() {
+  char* grande = linhasLongas.toma();
+  if (grande == nullptr) return false;
+  std::memcpy(grande, linha, static_cast<size_t>(tamanho));
+  linha = grande;
+  return true;
+}
+
+void TMontagem::solta() {
+  if (linha == curta) return;
+  linhasLongas.devolve(linha);
+  linha = curta;
+}
 
 void TCliente::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
@@ -26,10 +48,12 @@ void TCliente::cEvento(const char* dados, int32_t n) {
 
 bool TCliente::completaLinha() {
   const bool longa = montagem.longa();
-  montagem.linha[longa ? TMontagem::kFim : montagem.tamanho] = '\0';
-  montagem.tamanho = 0;
-  char* texto = montagem.linha + TMontagem::kInicio;
+  if (!trataLinha(montagem.fecha(), longa)) return false;
+  montagem.solta();
+  return true;
+}
 
+bool TCliente::trataLinha(char* texto, bool longa) {
   if (!codec().ouve()) {
     // Detection: a first line with text is the framed client's, an empty
     // one a terminal's. Both replies go out as telnet lines: the kind is set

@@ -81,7 +81,7 @@ std::string serie(int n, int semente = 0) {
 TEST_F(Comunica, WrappedMessageGoesOutAsTwoSendsInOrder) {
   Ponta* p;
   const int par = liga(p, "A", SOCK_SEQPACKET);
-  constexpr int kAntes = kTamanhoAnel - 48;
+  constexpr int kAntes = kTamanhoComum - 48;
   const std::string antes(kAntes, '.');
   ASSERT_TRUE(p->cEnvia(antes.data(), kAntes));
   ASSERT_TRUE(p->cDescarrega());
@@ -466,7 +466,7 @@ TEST_F(ComunicaMarcas, ConstantBatchSetsNoMarkAndClearForgets) {
 // mark and every older one; newer ones survive.
 TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
   par_ = liga(p_, "A");
-  constexpr int kLote = (kTamanhoAnel - 48) / 2;
+  constexpr int kLote = (kTamanhoComum - 48) / 2;
   const std::string lote1(kLote, 'm');
   lote = 1;
   ASSERT_TRUE(p_->cEnvia(lote1.data(), kLote));  // batch 1 at 0
@@ -481,8 +481,36 @@ TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
   // One more byte would leave the ring exactly full from that mark.
   ASSERT_TRUE(p_->cEnvia(lote1.data(), 1));
   EXPECT_EQ(marcas(), (std::vector<int>{kLote, -1, -1, -1}));
-  EXPECT_EQ(p_->cEscrita(), kTamanhoAnel - 1);
+  EXPECT_EQ(p_->cEscrita(), kTamanhoComum - 1);
   le(par_);
+}
+
+// A long message moves the ring into a large buffer with every pending byte
+// and mark in order, and once drained the ring is back inside the object,
+// the newest bytes with it: marks further back than it holds are gone.
+TEST_F(ComunicaMarcas, LongMessageBorrowsTheLargeRingAndGivesItBack) {
+  par_ = liga(p_, "A");
+  lote = 1;
+  ASSERT_TRUE(p_->cEnvia("aaaaaaaaaa", 10));
+  ASSERT_TRUE(p_->cDescarrega());
+  ASSERT_EQ(le(par_), "aaaaaaaaaa");
+  lote = 2;
+  const std::string longa(3000, 'b');
+  ASSERT_TRUE(p_->cEnvia(longa.data(), 3000));
+  EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoAnel);
+  EXPECT_EQ(p_->cPendentes(), 3000);
+  p_->cRepete();  // back to batch 1, through the move
+  EXPECT_EQ(p_->cPendentes(), 3010);
+  ASSERT_TRUE(p_->cDescarrega());
+  EXPECT_EQ(le(par_), "aaaaaaaaaa" + longa);
+  EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoComum);
+  EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+  lote = 3;
+  ASSERT_TRUE(p_->cEnvia("cc", 2));
+  ASSERT_TRUE(p_->cDescarrega());
+  p_->cRepete();
+  ASSERT_TRUE(p_->cDescarrega());
+  EXPECT_EQ(le(par_), "cccc");
 }
 
 // ---- levels ----------------------------------------------------------------

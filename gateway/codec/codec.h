@@ -26,7 +26,10 @@ namespace zandor {
 class TCliente;
 
 // The line being assembled. Its first three bytes hold a framed record's
-// header; the text starts at byte 3 for every kind:
+// header; the text starts at byte 3 for every kind. A line is assembled
+// inside the session while it fits 1 KiB (a framed record always does) and
+// moves to a buffer of the whole size, from a shared free list, only when
+// it grows past that; the buffer goes back once the line has been used:
 //
 //   0     1     2     3                                  8003  8004
 //   +-----+-----+-----+------------------------------------+----+
@@ -35,27 +38,53 @@ class TCliente;
 //   `tamanho` counts from byte 0, header included, and goes on counting
 //   bytes that no longer fit (up to its 16-bit limit), so that a line past
 //   8000 bytes is known as such when it ends: it goes nowhere, and its
-//   author alone is told. A framed record (1024 bytes at most) always fits.
+//   author alone is told. So is a line whose large buffer could not be had
+//   (`perdida`).
 struct TMontagem {
   static constexpr int kInicio = 3;                 // after the framed header
   static constexpr int kFim = kInicio + kMaxLinha;  // 8003: where the terminator goes
-  static constexpr int kTamanho = kFim + 1;
+  static constexpr int kTamanho = kFim + 1;         // the large buffer
+  static constexpr int kCurto = kInicio + 1024 + 1; // inside: a whole framed record and its terminator
 
+  TMontagem() = default;
+  ~TMontagem() { solta(); }
+  TMontagem(const TMontagem&) = delete;
+  TMontagem& operator=(const TMontagem&) = delete;
+
+  // Bytes that may be kept before the terminator's slot.
+  int capacidade() const { return linha == curta ? kCurto - 1 : kFim; }
   // One text byte: kept, or only counted once the line is full.
   void poe(unsigned char b) {
     if (tamanho < kInicio) tamanho = kInicio;
-    if (tamanho < kFim)
+    if (tamanho < capacidade() || (tamanho < kFim && cresce())) {
       linha[tamanho++] = static_cast<char>(b);
-    else if (tamanho < UINT16_MAX)
+    } else if (tamanho < UINT16_MAX) {
+      if (tamanho < kFim) perdida = true;
       ++tamanho;
+    }
   }
-  bool longa() const { return tamanho > kFim; }
+  bool longa() const { return tamanho > kFim || perdida; }
   bool vazia() const { return tamanho <= kInicio; }
+  // The line ends: its text, terminated, and the count back to 0.
+  char* fecha() {
+    const int fim = tamanho < capacidade() ? tamanho : capacidade();
+    linha[fim < kInicio ? kInicio : fim] = '\0';
+    tamanho = 0;
+    perdida = false;
+    return linha + kInicio;
+  }
+  // Once the line's text has been used: the large buffer goes back.
+  void solta();
 
   uint16_t tamanho = 0;
   // The decoder's state; its meaning belongs to the codec (see each one).
   uint8_t estado = 0;
-  char linha[kTamanho];
+  bool perdida = false;
+  char* linha = curta;
+  char curta[kCurto];
+
+ private:
+  bool cresce();
 };
 
 static_assert(TMontagem::kFim < UINT16_MAX, "tamanho counts past a whole line");

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMaxRegistro = 1024;  // header and payload
 
-static_assert(kMaxRegistro <= TMontagem::kFim, "a whole framed record is always kept");
+static_assert(kMaxRegistro <= TMontagem::kCurto - 1, "a whole framed record is kept inside the session");
 static_assert(kCabecalhoQuadro == TMontagem::kInicio, "the header sits before the line's text");
 
 enum class TPasso { Falta, Linha, Invalido };

@@ -70,7 +70,7 @@ bool passo(TCliente& s, const char*& p, const char* fim) {
     } else if (b == BS || b == DEL) {
       // A UTF-8 user erases a character, not one of its bytes; past the
       // bytes kept there is nothing to look at, and only the count goes back.
-      if ((s.opcoes & kOpcaoUtf8) && m.tamanho > TMontagem::kInicio && m.tamanho <= TMontagem::kFim)
+      if ((s.opcoes & kOpcaoUtf8) && m.tamanho > TMontagem::kInicio && m.tamanho <= m.capacidade())
         m.tamanho = static_cast<uint16_t>(TMontagem::kInicio + inicioUltimo(m.linha + TMontagem::kInicio,
                                                                              m.tamanho - TMontagem::kInicio));
       else if (m.tamanho > TMontagem::kInicio && m.tamanho < UINT16_MAX)
