@@ -113,11 +113,17 @@ Linha medeUm(const Opcoes& o, int n) {
     c.defineAlvo(a.pid);
     c.aqueceGateway(a.porta);
     const long long rss0 = campoStatus(a.pid, "VmRSS:");
+    const long long anon0 = campoStatus(a.pid, "RssAnon:");
     const int web = std::min(o.web, n);
     if (web > 0 && a.portaWeb == 0) falha("--web needs a gateway started here, with its web line");
     c.entraNoGateway(a.porta, n - web, web, a.portaWeb, std::min(o.quadros, n - web));
     c.pausa(300 * kMs);
     l.rssPorUsuario = static_cast<double>(campoStatus(a.pid, "VmRSS:") - rss0) / n;
+    // Anonymous memory (the heap: users' records, rings, lines) with the
+    // users in and idle, beside the gateway's with none.
+    const long long anon = campoStatus(a.pid, "RssAnon:");
+    std::fprintf(stderr, "idle: %d users, RssAnon %lld KiB (%lld with none, %.2f KiB per user), VmRSS %lld KiB\n", n, anon,
+                 anon0, static_cast<double>(anon - anon0) / n, campoStatus(a.pid, "VmRSS:"));
     c.ligaMudPeloGateway();
   } else if (o.alvo == "socat") {
     a = iniciaSocat(c.mudPorta());

@@ -2,6 +2,7 @@
 #include "framework/comunica.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -172,13 +173,24 @@ ssize_t TComunica::escreve(const char* dados, int n) {
   return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
 }
 
+ssize_t TComunica::escreveDobrado() {
+  iovec pedacos[2] = {{anel + leitura, static_cast<size_t>(tamanhoAnel - leitura)}, {anel, static_cast<size_t>(escrita)}};
+  msghdr m{};
+  m.msg_iov = pedacos;
+  m.msg_iovlen = 2;
+  return sendmsg(soqueteSaida, &m, MSG_NOSIGNAL);
+}
+
 bool TComunica::cDescarrega() {
   if (soqueteSaida < 0 || cVazio()) return cVazio();
   for (;;) {
     // The piece only grows while a TLS write waits to resume, as the session
     // requires: bytes are appended at `escrita`, never taken back.
-    const int pedaco = escrita < leitura ? tamanhoAnel - leitura : escrita - leitura;
-    const ssize_t r = escreve(anel + leitura, pedaco);
+    // Plain TCP takes wrapped bytes in one call, both pieces at once: the
+    // small ring wraps often, and a send is most of what output costs.
+    const bool dobrado = escrita < leitura && escrita > 0 && tls == nullptr;
+    const int pedaco = escrita < leitura ? tamanhoAnel - leitura + (dobrado ? escrita : 0) : escrita - leitura;
+    const ssize_t r = dobrado ? escreveDobrado() : escreve(anel + leitura, pedaco);
     if (r == 0 || (r < 0 && !ehBloqueio(errno))) {
       // The unsent bytes stay in the ring and are never sent.
       if (soqueteSaida != soqueteEntrada) close(soqueteSaida);

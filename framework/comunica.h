@@ -70,6 +70,8 @@ inline constexpr int kFilaComum = 2047;
 static_assert(kCapacidadeAnel < kTamanhoAnel, "a full ring must differ from an empty one");
 static_assert(kFilaComum < kCapacidadeAnel, "ordinary output keeps to a part of the ring");
 static_assert(kFilaComum <= kTamanhoComum - 1, "ordinary output always fits the ring inside the object");
+static_assert((kTamanhoAnel & (kTamanhoAnel - 1)) == 0 && (kTamanhoComum & (kTamanhoComum - 1)) == 0,
+              "ring positions wrap by a mask");
 // leitura, escrita and the marks are 16-bit ring positions, -1 for none.
 static_assert(kTamanhoAnel - 1 <= INT16_MAX, "ring positions fit their 16-bit fields");
 // atualizaMarcas shifts the marks by hand, one case per batch passed.
@@ -126,11 +128,22 @@ class TComunica {
   int cEscrita() const { return escrita; }
   int cMarca(int i) const { return marcas[i]; }
   bool cVazio() const { return leitura == escrita; }
-  int cPendentes() const { return (escrita - leitura + tamanhoAnel) % tamanhoAnel; }
+  int cPendentes() const { return anelMod(escrita - leitura); }
   // Room left for ordinary output: what a message under kFilaComum bytes
   // must stay below to fit.
   int cLivre() const { return cPendentes() < kFilaComum ? kFilaComum - cPendentes() : 0; }
   TComunica* cProximo() const { return proximoNivel; }
+
+  // Takes a connected socket: from then on it is this object's, read and
+  // written here and closed with it.
+  void adota(int soquete) { soqueteSaida = soqueteEntrada = soquete; }
+  // Gives the socket up, for another object to adopt: this one no longer
+  // reads, writes or closes it.
+  [[nodiscard]] int cede() {
+    const int s = soqueteSaida;
+    soqueteSaida = soqueteEntrada = -1;
+    return s;
+  }
 
   int soqueteSaida = -1;    // where flushes write
   int soqueteEntrada = -1;  // what the loop reads; usually the same socket
@@ -145,11 +158,13 @@ class TComunica {
  private:
   friend struct TVigia;
   ssize_t escreve(const char* dados, int n);
+  ssize_t escreveDobrado();
   bool cabe(int32_t n) const;
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
   bool envioBloqueado();
-  int anelMod(int v) const { return (v % tamanhoAnel + tamanhoAnel) % tamanhoAnel; }
+  // Both sizes are powers of two: a mask, not a division, on every message.
+  int anelMod(int v) const { return v & (tamanhoAnel - 1); }
   // The ring moves to the large buffer (false when none can be had) and
   // back inside; both keep every pending byte and mark in order.
   bool cresce();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "gateway/mensagens.h"
@@ -67,8 +68,7 @@ bool TCliente::cEscreve(const char* texto) {
 void TCliente::cPedeApelido() { cEscreve(msg::kDigiteApelido); }
 
 const TCodec& TCliente::codec() const {
-  static_assert(kProtocoloDesconhecido == 0 && kProtocoloTelnet == 1 && kProtocoloQuadros == 2 && kProtocoloWeb == 3,
-                "kCodecs is indexed by protocolo");
+  static_assert(std::size(kCodecs) == kProtocoloWeb + 1, "one codec per tag, in the tags' order (cliente.h)");
   return *kCodecs[protocolo];
 }
 
@@ -81,7 +81,7 @@ bool casaCheia() { return quantosUsuarios >= limiteUsuarios; }
 
 // A remote address not allowed is denied before the cap is looked at; an
 // allowed one that finds the house full keeps its allowance for a later try.
-void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
+void TPortaria::cConecta(int aceito, const sockaddr_in* par) {
   char texto[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &par->sin_addr, texto, sizeof texto);
   char permitido[INET_ADDRSTRLEN] = {};
@@ -107,7 +107,7 @@ void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
     close(aceito);
     return;
   }
-  c->soqueteSaida = c->soqueteEntrada = aceito;
+  c->adota(aceito);
   semAtraso(aceito);
   c->cArma(kTicksPrimeiraLinha);
   c->cEnvia(msg::kSaudacao, -1);

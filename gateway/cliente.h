@@ -1,4 +1,4 @@
-// TCliente, one user of the gateway, and TEntrada, the listener that admits
+// TCliente, one user of the gateway, and TPortaria, the listener that admits
 // users. Here are the user record, the list of users, admission with its
 // greeting, and the ways the gateway's own texts reach users: cEscreve (one
 // user, converted to UTF-8 for a user who asked for it, encoded by the
@@ -75,7 +75,7 @@ class TCliente : public TComunica, public TTempo {
   void cExpira() override;
 
   // One typed line, as typed: false when the user is leaving.
-  bool cInterpreta(char* digitado);
+  [[nodiscard]] bool cInterpreta(char* digitado);
 
   // A text the gateway composed, in Windows-1252.
   bool cEscreve(const char* texto);
@@ -85,7 +85,7 @@ class TCliente : public TComunica, public TTempo {
   const TCodec& codec() const;
   // The line in `montagem` has ended: what it does. False when the session
   // is gone. Called by the codecs' decoders.
-  bool completaLinha();
+  [[nodiscard]] bool completaLinha();
 
   // A web user: the frame state, made before the upgrade's answer (false
   // when it cannot be), and the start that asks for the nickname.
@@ -94,7 +94,7 @@ class TCliente : public TComunica, public TTempo {
   // Queues a close frame with `codigo`, once; nothing for other users.
   void cFechaWeb(uint16_t codigo);
 
-  // The last `linhas` lines of the history (historia.cpp), streamed as the
+  // The last `linhas` lines of the history (reprise.cpp), streamed as the
   // ring drains; with nothing kept, msg::kHistoricoVazio when `avisaVazio`,
   // otherwise nothing. A request while one is under way is ignored.
   void cMostraHistoria(int linhas, bool avisaVazio);
@@ -120,8 +120,8 @@ class TCliente : public TComunica, public TTempo {
   int16_t historiaTotal = 0;
   int8_t historiaEtapa = kHistoriaParada;
 
-  bool trataLinha(char* texto, bool longa);
-  bool despacha(char* texto, bool longa);
+  [[nodiscard]] bool trataLinha(char* texto, bool longa);
+  [[nodiscard]] bool despacha(char* texto, bool longa);
   void liberaWeb();
 
   void escolheApelido(const char* texto);
@@ -135,7 +135,7 @@ class TCliente : public TComunica, public TTempo {
   void textoOuConversa(char* texto, const char* digitado);
 };
 
-class TEntrada : public TEscuta {
+class TPortaria : public TEscuta {
  public:
   void cConecta(int aceito, const sockaddr_in* par) override;
 };

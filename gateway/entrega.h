@@ -1,7 +1,7 @@
 // A MUD line delivered: who receives it, and in which form, written once.
 //
 // Every reader whose kind is known gets each line, except one being shown
-// the history (historia.cpp), who gets kept lines through it, in order, and
+// the history (reprise.cpp), who gets kept lines through it, in order, and
 // no prompts. A reader who filters gets the line stripped of escapes and
 // control bytes (filtra, mud.h); a UTF-8 reader gets it in UTF-8; each kind
 // frames it its own way. Those choices make a form, and each form a

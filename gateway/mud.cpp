@@ -258,7 +258,7 @@ bool poeMud(int soquete, TSessaoTls* sessao) {
   }
   delete mud;  // the old link goes only now that the new one works
   mud = novo;
-  mud->soqueteSaida = mud->soqueteEntrada = soquete;
+  mud->adota(soquete);
   mud->tls = sessao;
   return true;
 }

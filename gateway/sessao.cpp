@@ -43,7 +43,7 @@ void TCliente::cEvento(const char* dados, int32_t n) {
       cBombeiaHistoria();  // drained: a history under way goes on
     return;
   }
-  codec().recebe(*this, dados, n);
+  static_cast<void>(codec().recebe(*this, dados, n));  // nothing follows either way
 }
 
 bool TCliente::completaLinha() {

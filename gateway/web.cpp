@@ -126,7 +126,7 @@ void TEscutaWeb::cConecta(int aceito, const sockaddr_in* par) {
     close(aceito);
     return;
   }
-  p->soqueteSaida = p->soqueteEntrada = aceito;
+  p->adota(aceito);
   semAtraso(aceito);
   p->cArma(kTicksCabeca);
 }
@@ -287,8 +287,7 @@ void TPedido::promove(const char* chave, const char* sobra, int32_t nSobra) {
                                          aceite) -
                                  resposta);
   // The socket changes hands: this object must not close it.
-  c->soqueteSaida = c->soqueteEntrada = soqueteSaida;
-  soqueteSaida = soqueteEntrada = -1;
+  c->adota(cede());
   delete this;
   c->cEnvia(resposta, n);
   c->cComecaWeb();

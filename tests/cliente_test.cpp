@@ -109,7 +109,7 @@ class Usuarios : public ::testing::Test {
     return le(ponta).bytes;
   }
 
-  TEntrada entrada_;
+  TPortaria entrada_;
 
  private:
   std::vector<int> pontas_;

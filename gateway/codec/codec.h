@@ -106,7 +106,7 @@ class TCodec {
  public:
   // Bytes received: every line they end is handed to the session, in order,
   // while it lives. False when the session is gone (destroyed).
-  virtual bool recebe(TCliente& s, const char* dados, int32_t n) const = 0;
+  [[nodiscard]] virtual bool recebe(TCliente& s, const char* dados, int32_t n) const = 0;
 
   // A text already in the reader's charset, encoded for the wire into
   // saida[0..capacidade): the bytes written, 0 when nothing can be.

@@ -1,4 +1,5 @@
-// The web codec: a browser's WebSocket frames, through wslay's frame layer.
+// The web codec: a browser's WebSocket frames ("tramas" here, so as not to
+// be taken for the framed client's records), through wslay's frame layer.
 //
 // In, each text message is typed text, nothing else: a CR or LF ends a
 // line, and the message's end ends the last one, so "look", "look\n" and
@@ -56,7 +57,7 @@ class TPulsoWeb : public TTempo {
 };
 
 struct TEstadoWeb {
-  wslay_frame_context_ptr quadros = nullptr;
+  wslay_frame_context_ptr tramas = nullptr;
   // The delivery being read, for the receive callback.
   const char* entrada = nullptr;
   const char* fimEntrada = nullptr;
@@ -123,7 +124,7 @@ constexpr wslay_frame_callbacks kCallbacks = {escreve, recebe, mascara};
 //
 // the header (2 or 4 bytes) is written right before the payload, and a
 // 2-byte header's frame moves to the start. The frame's length, or 0.
-int enquadra(uint8_t opcode, unsigned char* saida, int32_t n) {
+int emTrama(uint8_t opcode, unsigned char* saida, int32_t n) {
   if (saidaWeb.contexto == nullptr && wslay_frame_context_init(&saidaWeb.contexto, &kCallbacks, nullptr) != 0) {
     saidaWeb.contexto = nullptr;
     return 0;
@@ -145,12 +146,12 @@ int enquadra(uint8_t opcode, unsigned char* saida, int32_t n) {
 }
 
 // A short frame of bytes, queued whole or not at all.
-bool enviaQuadro(TCliente& s, uint8_t opcode, const void* bytes, int32_t n) {
-  unsigned char quadro[kFolgaMoldura + kMaxControle];
+bool enviaTrama(TCliente& s, uint8_t opcode, const void* bytes, int32_t n) {
+  unsigned char trama[kFolgaMoldura + kMaxControle];
   if (n < 0 || n > kMaxControle) return false;
-  if (n > 0) std::memcpy(quadro + kFolgaMoldura, bytes, static_cast<size_t>(n));
-  const int total = enquadra(opcode, quadro, n);
-  return total > 0 && s.cEnvia(quadro, total);
+  if (n > 0) std::memcpy(trama + kFolgaMoldura, bytes, static_cast<size_t>(n));
+  const int total = emTrama(opcode, trama, n);
+  return total > 0 && s.cEnvia(trama, total);
 }
 
 void falha(TCliente& s, uint16_t codigo) {
@@ -167,7 +168,7 @@ void pulso(TCliente& s) {
     falha(s, kFechoSaindo);
     return;
   } else {
-    enviaQuadro(s, kOpcodePing, nullptr, 0);
+    enviaTrama(s, kOpcodePing, nullptr, 0);
   }
   w.pulso.cArma(kTicksPulso);
 }
@@ -230,7 +231,7 @@ int pedaco(TCliente& s, TEstadoWeb& w, const wslay_frame_iocb& io) {
     const int n = w.nControle;
     w.nControle = 0;
     if (op == kOpcodeFecha) return respostaFecho(w.controle, n);
-    if (op == kOpcodePing) enviaQuadro(s, kOpcodePong, w.controle, n);
+    if (op == kOpcodePing) enviaTrama(s, kOpcodePong, w.controle, n);
     return kSegue;
   }
 
@@ -268,7 +269,7 @@ class TCodecWeb final : public TCodec {
     w.ouviu = true;
     for (;;) {
       wslay_frame_iocb io{};
-      const ssize_t r = wslay_frame_recv(w.quadros, &io);
+      const ssize_t r = wslay_frame_recv(w.tramas, &io);
       if (r == WSLAY_ERR_WANT_READ) return true;
       // wslay's own refusals: a control frame too long or fragmented, a bad length.
       const int desfecho = r < 0 ? kFechoProtocolo : pedaco(s, w, io);
@@ -278,14 +279,14 @@ class TCodecWeb final : public TCodec {
     }
   }
   int codifica(char* saida, const char* texto, int capacidade, uint8_t) const override {
-    unsigned char* quadro = reinterpret_cast<unsigned char*>(saida);
+    unsigned char* trama = reinterpret_cast<unsigned char*>(saida);
     const int n = codificaTelnet(saida + kFolgaMoldura, texto, capacidade - kFolgaMoldura);
-    return enquadra(kOpcodeTexto, quadro, n);
+    return emTrama(kOpcodeTexto, trama, n);
   }
   int bruto(char* saida, const char* bytes, int n, int capacidade) const override {
     if (n > capacidade - kFolgaMoldura) return 0;
     std::memcpy(saida + kFolgaMoldura, bytes, static_cast<size_t>(n));
-    return enquadra(kOpcodeTexto, reinterpret_cast<unsigned char*>(saida), n);
+    return emTrama(kOpcodeTexto, reinterpret_cast<unsigned char*>(saida), n);
   }
   int moldura(uint8_t) const override { return kMolduraWeb; }
   // A browser is no terminal: nothing is held, and an empty line of a named
@@ -309,7 +310,7 @@ const TCodec& codecWeb = webUnico;
 bool TCliente::cIniciaWeb() {
   web = new (std::nothrow) TEstadoWeb;
   if (web == nullptr) return false;
-  if (wslay_frame_context_init(&web->quadros, &kCallbacks, web) != 0) {
+  if (wslay_frame_context_init(&web->tramas, &kCallbacks, web) != 0) {
     delete web;
     web = nullptr;
     return false;
@@ -332,13 +333,13 @@ void TCliente::cFechaWeb(uint16_t codigo) {
   if (web == nullptr || web->fechou) return;
   web->fechou = true;
   const unsigned char corpo[2] = {static_cast<unsigned char>(codigo >> 8), static_cast<unsigned char>(codigo & 0xFF)};
-  enviaQuadro(*this, kOpcodeFecha, corpo, sizeof corpo);
+  enviaTrama(*this, kOpcodeFecha, corpo, sizeof corpo);
 }
 
 void TCliente::liberaWeb() {
   if (web == nullptr) return;
   cFechaWeb(kFechoNormal);
-  wslay_frame_context_free(web->quadros);
+  wslay_frame_context_free(web->tramas);
   delete web;
   web = nullptr;
 }

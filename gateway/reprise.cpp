@@ -1,5 +1,6 @@
 // "/historia" and the history shown to a user: the request, and the pump
-// that streams the reply across passes of the loop.
+// that streams the reply across passes of the loop. The lines themselves
+// are kept by THistorico (historico.h); this file only replays them.
 //
 // A reply may be far larger than the user's ring (1000 lines of up to 8000
 // bytes), so it is never queued at once. The user keeps a cursor into the
