@@ -81,8 +81,9 @@ bool leitor(const TCliente* c) { return c->codec().ouve() && !c->cHistoriando();
 
 }  // namespace
 
-void entregaLinha(const char* texto, int n) {
+int entregaLinha(const char* texto, int n) {
   ++geracao;
+  int construidas = 0;
   textos.bruto = texto;
   textos.nBruto = n;
   textos.filtrado = false;
@@ -94,9 +95,11 @@ void entregaLinha(const char* texto, int n) {
     if (f.geracao != geracao) {
       f.n = codec.codifica(f.bytes, textoPara(c->opcoes), sizeof f.bytes, c->opcoes);
       f.geracao = geracao;
+      ++construidas;
     }
     c->cEnvia(f.bytes, f.n);
   }
+  return construidas;
 }
 
 void entregaBruto(const char* bytes, int n) {

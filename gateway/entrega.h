@@ -17,8 +17,8 @@ namespace zandor {
 class TCliente;
 
 // A line the MUD ended or a prompt with something visible: `texto`, `n`
-// bytes and a terminator.
-void entregaLinha(const char* texto, int n);
+// bytes and a terminator. Returns how many forms it built.
+int entregaLinha(const char* texto, int n);
 // An escape-only prompt: as it is to the readers who keep colours and whose
 // kind takes raw bytes.
 void entregaBruto(const char* bytes, int n);

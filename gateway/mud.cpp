@@ -188,7 +188,7 @@ void TMud::cEntrega(bool guarda) {
   if (guarda) historico.guarda(texto, contagem);
   const int n = contagem;
   contagem = 0;
-  entregaLinha(texto, n);
+  static_cast<void>(entregaLinha(texto, n));
 }
 
 // Three ticks without data: a prompt, most likely. Text with something
