@@ -15,11 +15,6 @@
 
 namespace zandor {
 
-TCliente* clientes = nullptr;
-int quantosUsuarios = 0;
-int limiteUsuarios = kMaxUsuarios;
-uint32_t ipPermitido = 0;
-bool permiteRemoto = false;
 
 namespace {
 

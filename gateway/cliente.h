@@ -16,19 +16,13 @@
 #include "framework/escuta.h"
 #include "framework/tempo.h"
 #include "gateway/codec/codec.h"
+#include "gateway/estado.h"
 #include "gateway/linhas.h"
 
 namespace zandor {
 
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
-
-// The user cap: kMaxUsuarios unless the configuration's "usuarios = N" sets
-// another, from 1 to kTetoUsuarios. Users count in every stage, from the
-// greeting on, web users too; one beyond the cap is told "-Zandor lotado"
-// and closed (a web upgrade: 503).
-inline constexpr int kMaxUsuarios = 62;     // the default cap
-inline constexpr int kTetoUsuarios = 1000;  // the largest cap "usuarios" may set
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
@@ -139,12 +133,6 @@ class TPortaria : public TEscuta {
  public:
   void cConecta(int aceito, const sockaddr_in* par) override;
 };
-
-extern TCliente* clientes;       // newest user first
-extern int quantosUsuarios;      // on that list, in every stage
-extern int limiteUsuarios;       // the cap in force, 1..kTetoUsuarios
-extern uint32_t ipPermitido;     // network byte order
-extern bool permiteRemoto;
 
 void escreveTodos(const char* texto);
 

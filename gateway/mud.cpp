@@ -18,7 +18,6 @@
 
 namespace zandor {
 
-TMud* mud = nullptr;
 
 namespace {
 
