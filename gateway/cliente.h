@@ -28,7 +28,7 @@ inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded tex
 inline constexpr int8_t kProtocoloDesconhecido = 0;
 inline constexpr int8_t kProtocoloTelnet = 1;
 inline constexpr int8_t kProtocoloQuadros = 2;
-inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (sessaoweb.cpp)
+inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (codec/web.cpp)
 
 // opcoes bits
 inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on

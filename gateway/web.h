@@ -1,7 +1,7 @@
 // The browser's way in: the web listener of the `web = ADDRESS PORT [URL]`
 // line, the short HTTP exchange that serves the page built into the program,
 // and the upgrade that turns a request for /ws into a web user (a TCliente
-// whose protocol is kProtocoloWeb; its frames are sessaoweb.cpp's).
+// whose protocol is kProtocoloWeb; its frames are codec/web.cpp's).
 //
 // A connection on the web listener is a TPedido until its request head is
 // read: at most kMaxPedidos of them at once, each given 10 s for its head,
