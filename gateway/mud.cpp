@@ -18,7 +18,6 @@
 
 namespace zandor {
 
-
 namespace {
 
 using namespace telnet;

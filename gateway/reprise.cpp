@@ -9,7 +9,7 @@
 // It runs again when the ring drains (the loop's drained event) and when a
 // hold ends, never while the user holds. A refused line is retried, never
 // skipped. Meanwhile the MUD's kept lines do not go to this user directly
-// (mud.cpp skips a user who is being shown the history): they are in the
+// (entrega.cpp skips a user who is being shown the history): they are in the
 // history too, so the cursor reaches them after the footer, in order, and
 // the stream ends when it catches up with the newest line. Nobody else
 // waits, and a user who leaves mid-stream leaves only these few fields.
