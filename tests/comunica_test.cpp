@@ -513,6 +513,33 @@ TEST_F(ComunicaMarcas, LongMessageBorrowsTheLargeRingAndGivesItBack) {
   EXPECT_EQ(le(par_), "cccc");
 }
 
+// Wherever the small ring stands when a long message comes, wrapped or
+// not, the move keeps the pending bytes and the marked batches in order.
+TEST_F(ComunicaMarcas, TheMoveKeepsOrderWhereverTheRingStands) {
+  for (const int antes : {0, 1, 1000, kTamanhoComum - 60, kFilaComum - 1}) {
+    SCOPED_TRACE(antes);
+    par_ = liga(p_, "A");
+    const std::string enche(static_cast<size_t>(antes), '.');
+    ASSERT_TRUE(p_->cEnvia(enche.data(), static_cast<int32_t>(enche.size())));
+    ASSERT_TRUE(p_->cDescarrega());
+    le(par_);
+    lote = 1;
+    const std::string velho = serie(100), pendente(50, 'p'), longa(3000, 'L');
+    ASSERT_TRUE(p_->cEnvia(velho.data(), 100));
+    ASSERT_TRUE(p_->cDescarrega());
+    ASSERT_EQ(le(par_), velho);
+    lote = 2;
+    ASSERT_TRUE(p_->cEnvia(pendente.data(), 50));
+    ASSERT_TRUE(p_->cEnvia(longa.data(), 3000));
+    ASSERT_EQ(p_->cTamanhoAnel(), kTamanhoAnel);
+    p_->cRepete();  // batch 1 again, then what is pending
+    ASSERT_TRUE(p_->cDescarrega());
+    EXPECT_EQ(le(par_), velho + pendente + longa);
+    EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoComum);
+    delete p_;
+  }
+}
+
 // ---- levels ----------------------------------------------------------------
 
 struct CasoMuda {
