@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "quadro.h"
 #include "quadroweb.h"
 
 namespace carga {
@@ -74,18 +75,20 @@ void Carga::conectaUsuario(int porta) {
 
 // Connections are made in groups of eight, each greeted before the next, to
 // stay within the gateway's listen backlog.
-void Carga::entraNoGateway(int porta, int n, int web, int portaWeb) {
+void Carga::entraNoGateway(int porta, int n, int web, int portaWeb, int quadros) {
   for (int i = 0; i < n; i += 8) {
     for (int j = i; j < std::min(n, i + 8); ++j) conectaUsuario(porta);
     esperaTodos("ENTER\r\n", "greeting", static_cast<size_t>(i));
   }
-  for (Usuario& x : usuarios_) enviaTudo(x.conexao.fd(), "\r\n");
-  esperaTodos("/quit\r\n", "telnet detection");
+  // A first line with text is the framed client's.
   for (size_t i = 0; i < usuarios_.size(); ++i) {
-    std::string apelido = "u";  // u1, u2, ...
-    apelido += std::to_string(i + 1);
-    apelido += "\r\n";
-    enviaTudo(usuarios_[i].conexao.fd(), apelido);
+    usuarios_[i].quadros = static_cast<int>(i) < quadros;
+    enviaTudo(usuarios_[i].conexao.fd(), usuarios_[i].quadros ? "q\r\n" : "\r\n");
+  }
+  esperaTodos("Entrando via", "detection");
+  for (size_t i = 0; i < usuarios_.size(); ++i) {
+    const std::string apelido = "u" + std::to_string(i + 1);  // u1, u2, ...
+    enviaTudo(usuarios_[i].conexao.fd(), usuarios_[i].quadros ? quadro(apelido) : apelido + "\r\n");
   }
   esperaTodos("Tecle /ajuda para saber os comandos\r\n", "nickname");
   // Web users in groups of six, the requests the web listener reads at once.
@@ -106,7 +109,9 @@ void Carga::entraNoGateway(int porta, int n, int web, int portaWeb) {
 }
 
 bool Carga::enviaLinha(const Usuario& x, const std::string& linha) {
-  const std::string bytes = x.web ? textoWeb(linha) : linha;
+  std::string bytes = linha;
+  if (x.web) bytes = textoWeb(linha);
+  if (x.quadros) bytes = quadro(linha.substr(0, linha.find_first_of("\r\n")));
   return send(x.conexao.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
@@ -126,7 +131,7 @@ void Carga::aqueceGateway(int porta) {
 
 void Carga::ligaMudPeloGateway() {
   const std::string mud = "/mud 127.0.0.1 " + std::to_string(mud_.porta()) + "\r\n";
-  enviaTudo(usuarios_[0].conexao.fd(), usuarios_[0].web ? textoWeb(mud) : mud);
+  if (!enviaLinha(usuarios_[0], mud)) falha("the first user could not ask for the MUD");
   aceitaMud();
   esperaTodos("/Conectado\r\n", "MUD link");
 }
@@ -227,6 +232,28 @@ void Carga::leUsuario(Usuario& x) {
         if (resta < inicio + carga) break;
         if ((u[0] & 0x0F) <= 1) x.entrada.append(x.bruto, usado + inicio, carga);
         usado += inicio + carga;
+      }
+      x.bruto.erase(0, usado);
+    } else if (x.quadros) {
+      // The detection's answer is a telnet line; records follow, each one
+      // line. (A record that continues a cut line would need joining; the
+      // lines measured here are never cut.)
+      x.bruto.append(buffer_, static_cast<size_t>(r));
+      if (!x.aberto) {
+        const size_t fim = x.bruto.find("Orvalho\r\n");
+        if (fim == std::string::npos) continue;
+        x.entrada.append(x.bruto, 0, fim + 9);
+        x.bruto.erase(0, fim + 9);
+        x.aberto = true;
+      }
+      size_t usado = 0;
+      while (x.bruto.size() - usado >= 3) {
+        const unsigned char* u = reinterpret_cast<const unsigned char*>(x.bruto.data() + usado);
+        const size_t carga = static_cast<size_t>(u[1]) | static_cast<size_t>(u[2]) << 8;
+        if (x.bruto.size() - usado < 3 + carga) break;
+        x.entrada.append(x.bruto, usado + 3, carga);
+        x.entrada += "\r\n";
+        usado += 3 + carga;
       }
       x.bruto.erase(0, usado);
     } else {

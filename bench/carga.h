@@ -52,9 +52,10 @@ class Carga {
 
   // ---- sessions (carga.cpp) ----
   void conectaUsuario(int porta);
-  // The gateway's telnet login, all users at once; then `web` more users
-  // through the web listener on `portaWeb`, upgraded and named.
-  void entraNoGateway(int porta, int n, int web = 0, int portaWeb = 0);
+  // The gateway's login, all users at once, the first `quadros` of the `n`
+  // as framed clients and the rest by telnet; then `web` more users through
+  // the web listener on `portaWeb`, upgraded and named.
+  void entraNoGateway(int porta, int n, int web = 0, int portaWeb = 0, int quadros = 0);
   // One user logs in and leaves, so that the code and tables a session
   // touches are resident before the baseline is read.
   void aqueceGateway(int porta);
@@ -85,7 +86,8 @@ class Carga {
     uint64_t digitadas = 0;
     bool web = false;        // WebSocket frames around the same lines
     bool aberto = false;     // web: the upgrade's answer is past
-    std::string bruto;       // web: bytes not yet a whole frame
+    std::string bruto;       // web, framed: bytes not yet a whole frame or record
+    bool quadros = false;    // framed records around the same lines (none cut: lines stay under 79 bytes)
   };
   static constexpr uint32_t kMud = 0xFFFFFFFF;  // the MUD's mark in the epoll set; users are their index
 
@@ -95,7 +97,8 @@ class Carga {
   void esperaTodos(const std::string& texto, const char* etapa, size_t desde = 0);
   void gira(Ns ate, const std::function<bool()>& pronto);
   void leUsuario(Usuario& x);
-  // Sends a typed line: as it is to a telnet user, in a masked frame to a web user.
+  // Sends a typed line: as it is to a telnet user, in a masked frame to a web
+  // user, in a record to a framed one.
   static bool enviaLinha(const Usuario& x, const std::string& linha);
   void leMud();
   void descarregaMud();

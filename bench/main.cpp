@@ -48,7 +48,8 @@
 // beside this tool unless given, or an already running one given by --porta
 // and --pid; --web K makes K of each N users browsers, through the web
 // listener, in WebSocket frames; --wss puts them over TLS through a socat
-// relay), socat (one user, a plain relay),
+// relay; --quadros K makes K of the others framed clients at 80 columns),
+// socat (one user, a plain relay),
 // tintin (TinTin++ in a private tmux, forwarding every MUD line to all port
 // connections and every port message to the MUD).
 //
@@ -113,11 +114,17 @@ Linha medeUm(const Opcoes& o, int n) {
     c.defineAlvo(a.pid);
     c.aqueceGateway(a.porta);
     const long long rss0 = campoStatus(a.pid, "VmRSS:");
+    const long long anon0 = campoStatus(a.pid, "RssAnon:");
     const int web = std::min(o.web, n);
     if (web > 0 && a.portaWeb == 0) falha("--web needs a gateway started here, with its web line");
-    c.entraNoGateway(a.porta, n - web, web, a.portaWeb);
+    c.entraNoGateway(a.porta, n - web, web, a.portaWeb, std::min(o.quadros, n - web));
     c.pausa(300 * kMs);
     l.rssPorUsuario = static_cast<double>(campoStatus(a.pid, "VmRSS:") - rss0) / n;
+    // Anonymous memory (the heap: users' records, rings, lines) with the
+    // users in and idle, beside the gateway's with none.
+    const long long anon = campoStatus(a.pid, "RssAnon:");
+    std::fprintf(stderr, "idle: %d users, RssAnon %lld KiB (%lld with none, %.2f KiB per user), VmRSS %lld KiB\n", n, anon,
+                 anon0, static_cast<double>(anon - anon0) / n, campoStatus(a.pid, "VmRSS:"));
     c.ligaMudPeloGateway();
   } else if (o.alvo == "socat") {
     a = iniciaSocat(c.mudPorta());
@@ -156,7 +163,7 @@ Linha medeUm(const Opcoes& o, int n) {
 [[noreturn]] void uso() {
   std::fprintf(stderr,
                "usage: zandor_carga [--alvo zandor|socat|tintin] [--binario PATH] [--porta P --pid PID]\n"
-               "                    [--usuarios 1,8,32,%d] [--web K [--wss]] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
+               "                    [--usuarios 1,8,32,%d] [--web K [--wss]] [--quadros K] [--taxa LINES_PER_S] [--segundos S] [--so-fluxo]\n"
                "                    [--bytes %d..%d] [--tintin PATH] [--rotulo NAME] [--resumo FILE] [-v]\n"
                "       zandor_carga --teto   (prints the gateway's default user cap, %d)\n"
                "  more than %d users (up to %d) start the gateway with \"usuarios = N\"\n",
@@ -197,6 +204,8 @@ int main(int argc, char** argv) {
     } else if (a == "--bytes") {
       tamanhoLinha = std::atoi(valor().c_str());
       if (tamanhoLinha < kMinTamanhoLinha || tamanhoLinha > kMaxTamanhoLinha) uso();
+    } else if (a == "--quadros") {
+      o.quadros = std::atoi(valor().c_str());
     } else if (a == "--web") {
       o.web = std::atoi(valor().c_str());
     } else if (a == "--wss") {

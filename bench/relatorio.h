@@ -19,6 +19,7 @@ struct Opcoes {
   int porta = 0;
   int web = 0;  // of the N users, this many (at most N) come through the web listener
   bool wss = false;  // the web listener over TLS; web users reach it through a socat TLS relay
+  int quadros = 0;  // and this many of the rest log in as the framed client, at 80 columns
   pid_t pid = -1;
   bool soFluxo = false, detalhe = false;
 };

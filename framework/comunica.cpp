@@ -2,6 +2,7 @@
 #include "framework/comunica.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 
 #include "framework/conjunto.h"
 #include "framework/laco.h"
+#include "framework/reserva.h"
 
 namespace zandor {
 
@@ -22,7 +24,7 @@ namespace {
 
 TVigia* vigias = nullptr;  // innermost watch first
 
-inline int anelMod(int v) { return (v % kTamanhoAnel + kTamanhoAnel) % kTamanhoAnel; }
+TReserva<kTamanhoAnel> aneis;  // large rings not in use
 
 }  // namespace
 
@@ -68,11 +70,12 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     }
   }
 
+  if (cPendentes() + n >= tamanhoAnel && !cresce()) return false;
   atualizaMarcas();
   descartaMarcas(n);
 
   const char* bytes = static_cast<const char*>(dados);
-  const int32_t primeira = n < kTamanhoAnel - escrita ? n : kTamanhoAnel - escrita;
+  const int32_t primeira = n < tamanhoAnel - escrita ? n : tamanhoAnel - escrita;
   std::memcpy(anel + escrita, bytes, static_cast<size_t>(primeira));
   escrita = static_cast<int16_t>(anelMod(escrita + primeira));
   if (primeira < n) {
@@ -170,13 +173,24 @@ ssize_t TComunica::escreve(const char* dados, int n) {
   return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
 }
 
+ssize_t TComunica::escreveDobrado() {
+  iovec pedacos[2] = {{anel + leitura, static_cast<size_t>(tamanhoAnel - leitura)}, {anel, static_cast<size_t>(escrita)}};
+  msghdr m{};
+  m.msg_iov = pedacos;
+  m.msg_iovlen = 2;
+  return sendmsg(soqueteSaida, &m, MSG_NOSIGNAL);
+}
+
 bool TComunica::cDescarrega() {
   if (soqueteSaida < 0 || cVazio()) return cVazio();
   for (;;) {
     // The piece only grows while a TLS write waits to resume, as the session
     // requires: bytes are appended at `escrita`, never taken back.
-    const int pedaco = escrita < leitura ? kTamanhoAnel - leitura : escrita - leitura;
-    const ssize_t r = escreve(anel + leitura, pedaco);
+    // Plain TCP takes wrapped bytes in one call, both pieces at once: the
+    // small ring wraps often, and a send is most of what output costs.
+    const bool dobrado = escrita < leitura && escrita > 0 && tls == nullptr;
+    const int pedaco = escrita < leitura ? tamanhoAnel - leitura + (dobrado ? escrita : 0) : escrita - leitura;
+    const ssize_t r = dobrado ? escreveDobrado() : escreve(anel + leitura, pedaco);
     if (r == 0 || (r < 0 && !ehBloqueio(errno))) {
       // The unsent bytes stay in the ring and are never sent.
       if (soqueteSaida != soqueteEntrada) close(soqueteSaida);
@@ -186,6 +200,7 @@ bool TComunica::cDescarrega() {
     }
     const int enviado = r < 0 ? 0 : static_cast<int>(r);
     leitura = static_cast<int16_t>(anelMod(leitura + enviado));
+    if (tamanhoAnel != kTamanhoComum && cPendentes() < kFilaComum) encolhe();
     if (cVazio()) return true;
     // A plain short send means a full socket. A TLS write returns after each
     // record it sent, so only "would block" means that.
@@ -204,10 +219,53 @@ void TComunica::cFecha(bool descarregar) {
   if (soqueteSaida >= 0) close(soqueteSaida);
   if (soqueteEntrada >= 0 && soqueteEntrada != soqueteSaida) close(soqueteEntrada);
   soqueteSaida = soqueteEntrada = -1;
+  if (anel != comum) aneis.devolve(anel);
+  anel = comum;
+  tamanhoAnel = kTamanhoComum;
   leitura = escrita = 0;
   for (int16_t& m : marcas) m = -1;
   carimbo = lote;
   fechar = false;
+}
+
+// Small to large: the byte before `escrita` lands at the large ring's
+// position kTamanhoComum - 1, each older one before it, so that a position
+// p of the small ring (other than `escrita`) moves to
+// (p - escrita - 1) mod kTamanhoComum + 1, and `escrita` to kTamanhoComum.
+bool TComunica::cresce() {
+  char* grande = aneis.toma();
+  if (grande == nullptr) return false;
+  constexpr int S = kTamanhoComum;
+  const int inicio = (escrita + 1) % S;  // the oldest byte kept
+  const int primeira = S - inicio;
+  std::memcpy(grande + 1, comum + inicio, static_cast<size_t>(primeira < S - 1 ? primeira : S - 1));
+  if (primeira < S - 1) std::memcpy(grande + 1 + primeira, comum, static_cast<size_t>(S - 1 - primeira));
+  auto move = [&](int p) { return p == escrita ? S : (p - escrita - 1 + 2 * S) % S + 1; };
+  leitura = static_cast<int16_t>(move(leitura));
+  for (int16_t& m : marcas)
+    if (m != -1) m = static_cast<int16_t>(move(m));
+  escrita = S;
+  anel = grande;
+  tamanhoAnel = kTamanhoAnel;
+  return true;
+}
+
+// Large to small: the newest kTamanhoComum - 1 bytes move back, `escrita`
+// to the small ring's last slot; a mark further back is dropped, as it
+// would have been overwritten in a small ring.
+void TComunica::encolhe() {
+  constexpr int S = kTamanhoComum;
+  constexpr int L = kTamanhoAnel;
+  const int inicio = (escrita - (S - 1) + L) % L;
+  for (int i = 0; i < S - 1; ++i) comum[i] = anel[(inicio + i) % L];
+  auto distancia = [&](int p) { return (escrita - p + L) % L; };
+  leitura = static_cast<int16_t>(S - 1 - distancia(leitura));
+  for (int16_t& m : marcas)
+    if (m != -1) m = distancia(m) <= S - 1 ? static_cast<int16_t>(S - 1 - distancia(m)) : int16_t{-1};
+  escrita = S - 1;
+  aneis.devolve(anel);
+  anel = comum;
+  tamanhoAnel = S;
 }
 
 void TComunica::cMuda(int modoPedido, int nivelPedido) {

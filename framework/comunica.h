@@ -3,7 +3,8 @@
 // writes it out when asked, and reports every event of the connection
 // through one virtual, cEvento.
 //
-// The output ring, 32 KiB inside the object:
+// The output ring, 2 KiB inside the object (`tamanhoAnel` bytes; 32 KiB while a
+// long message is in flight):
 //
 //        leitura                      escrita
 //           v                            v
@@ -11,7 +12,7 @@
 //   | free  |  pending: queued, not sent | free (one slot     |
 //   |       |                            | always empty)      |
 //   +-------+============================+--------------------+
-//   0                                                      32767
+//   0                                                tamanhoAnel - 1
 //
 // Pending bytes run from `leitura` to `escrita`, wrapping from the end to 0;
 // the ring is empty when they meet. A message is queued whole or not at all,
@@ -20,10 +21,16 @@
 //     bytes stay under kFilaComum, 2047: what a user who stalls or holds
 //     keeps, and when a hold ends, are what they always were;
 //   - a longer message, which only a long line makes, fits while they stay
-//     under the whole ring, so a line is never refused for its length alone.
-// The cost is 32 KiB per connection where 2 KiB served ordinary output. Four
-// replay marks remember where the last batches of output began so that
-// cRepete can send them again.
+//     under the large ring, so a line is never refused for its length alone.
+// Ordinary output needs no more than the 2 KiB ring inside the object. A
+// longer message moves the ring into a 32 KiB buffer taken from a shared
+// free list (reserva.h), the bytes kept in order and every position moved
+// with them; once the pending bytes are back under kFilaComum the newest
+// 2047 bytes move back inside and the buffer returns to the list. What
+// costs: a long line is copied once more each way, and replay (below) reaches
+// back only as far as the ring in use holds. Four replay marks remember
+// where the last batches of output began so that cRepete can send them
+// again.
 //
 // Every object sits on one of six level lists, which set the order in which
 // the loop serves connections and which of its waits watch them. The send
@@ -43,7 +50,8 @@
 
 namespace zandor {
 
-inline constexpr int kTamanhoAnel = 32768;
+inline constexpr int kTamanhoAnel = 32768;   // the large ring
+inline constexpr int kTamanhoComum = 2048;   // the ring inside the object
 inline constexpr int kNiveis = 6;
 inline constexpr int kNivelNenhum = 6;  // nivelCorrente outside any dispatch
 inline constexpr int kModoNormal = 4;
@@ -61,6 +69,9 @@ inline constexpr int kFilaComum = 2047;
 
 static_assert(kCapacidadeAnel < kTamanhoAnel, "a full ring must differ from an empty one");
 static_assert(kFilaComum < kCapacidadeAnel, "ordinary output keeps to a part of the ring");
+static_assert(kFilaComum <= kTamanhoComum - 1, "ordinary output always fits the ring inside the object");
+static_assert((kTamanhoAnel & (kTamanhoAnel - 1)) == 0 && (kTamanhoComum & (kTamanhoComum - 1)) == 0,
+              "ring positions wrap by a mask");
 // leitura, escrita and the marks are 16-bit ring positions, -1 for none.
 static_assert(kTamanhoAnel - 1 <= INT16_MAX, "ring positions fit their 16-bit fields");
 // atualizaMarcas shifts the marks by hand, one case per batch passed.
@@ -112,15 +123,36 @@ class TComunica {
   int cModo() const { return modo; }
   int cNivel() const { return nivel; }
   const char* cAnel() const { return anel; }
+  int cTamanhoAnel() const { return tamanhoAnel; }
   int cLeitura() const { return leitura; }
   int cEscrita() const { return escrita; }
   int cMarca(int i) const { return marcas[i]; }
   bool cVazio() const { return leitura == escrita; }
-  int cPendentes() const { return (escrita - leitura + kTamanhoAnel) % kTamanhoAnel; }
+  int cPendentes() const { return anelMod(escrita - leitura); }
   // Room left for ordinary output: what a message under kFilaComum bytes
   // must stay below to fit.
   int cLivre() const { return cPendentes() < kFilaComum ? kFilaComum - cPendentes() : 0; }
   TComunica* cProximo() const { return proximoNivel; }
+
+  // Takes a connected socket, and its TLS session when it has one: from
+  // then on both are this object's, read and written here and closed with it.
+  void adota(int soquete, TSessaoTls* sessao = nullptr) {
+    soqueteSaida = soqueteEntrada = soquete;
+    tls = sessao;
+  }
+  // Gives the socket and its session up, for another object to adopt: this
+  // one no longer reads, writes or closes them.
+  struct TTransporte {
+    int soquete;
+    TSessaoTls* sessao;
+  };
+  [[nodiscard]] TTransporte cede() {
+    const TTransporte t{soqueteSaida, tls};
+    soqueteSaida = soqueteEntrada = -1;
+    tls = nullptr;
+    return t;
+  }
+  void adota(TTransporte t) { adota(t.soquete, t.sessao); }
 
   int soqueteSaida = -1;    // where flushes write
   int soqueteEntrada = -1;  // what the loop reads; usually the same socket
@@ -135,14 +167,23 @@ class TComunica {
  private:
   friend struct TVigia;
   ssize_t escreve(const char* dados, int n);
+  ssize_t escreveDobrado();
   bool cabe(int32_t n) const;
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
   bool envioBloqueado();
+  // Both sizes are powers of two: a mask, not a division, on every message.
+  int anelMod(int v) const { return v & (tamanhoAnel - 1); }
+  // The ring moves to the large buffer (false when none can be had) and
+  // back inside; both keep every pending byte and mark in order.
+  bool cresce();
+  void encolhe();
 
   uint8_t modo = kModoNormal;
   uint8_t nivel = kNivelNormal;
-  char anel[kTamanhoAnel];
+  int32_t tamanhoAnel = kTamanhoComum;
+  char* anel = comum;
+  char comum[kTamanhoComum];
   int16_t leitura = 0;
   int16_t escrita = 0;
   int16_t marcas[kMarcas];

@@ -6,21 +6,15 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "gateway/mensagens.h"
-#include "gateway/web.h"
-#include "text/codifica.h"
 #include "text/formata.h"
 #include "text/utf8.h"
 
 namespace zandor {
 
-TCliente* clientes = nullptr;
-int quantosUsuarios = 0;
-int limiteUsuarios = kMaxUsuarios;
-uint32_t ipPermitido = 0;
-bool permiteRemoto = false;
 
 namespace {
 
@@ -35,6 +29,9 @@ using Usuarios = TElos<TCliente, &TCliente::anterior, &TCliente::proximo>;
 constexpr int kTamanhoUtf8 = kMaxBytesUtf8 * kMaxTexto + 1;
 
 static_assert(kTamanhoUtf8 + 2 <= kCapacidadeSaida);
+
+// The codec of each kind, by tag: where a tag becomes a kind.
+const TCodec* const kCodecs[] = {&codecDeteccao, &codecTelnet, &codecQuadros, &codecWeb};
 
 }  // namespace
 
@@ -52,49 +49,34 @@ TCliente::~TCliente() {
   liberaWeb();  // a web user's close frame goes out with the flush below
 }
 
+// A text converted to UTF-8 grows at most threefold (see kTamanhoUtf8).
 bool TCliente::cEscreve(const char* texto) {
-  if (!(opcoes & kOpcaoUtf8)) return enviaTexto(texto);
   char utf8[kTamanhoUtf8];
-  codificaUtf8(utf8, texto, sizeof utf8);
-  return enviaTexto(utf8);
-}
-
-// The MUD's charset is not known. To a UTF-8 user a line that is valid
-// UTF-8 goes unchanged; any other is taken for Windows-1252, which covers
-// Latin-1, and converted. The cost is a pass over the line per UTF-8 user.
-bool TCliente::cEscreveMud(const char* linhaMud) {
-  if ((opcoes & kOpcaoUtf8) && !ehUtf8(linhaMud, static_cast<int>(std::strlen(linhaMud)))) return cEscreve(linhaMud);
-  return enviaTexto(linhaMud);
-}
-
-bool TCliente::enviaTexto(const char* texto) {
-  if (protocolo == kProtocoloWeb) return enviaTextoWeb(texto);
-  char saida[kCapacidadeSaida];
-  int n;
-  if (protocolo == kProtocoloQuadros)
-    n = codificaQuadros(saida, texto, sizeof saida, (opcoes & kOpcaoC1) ? kLargura240 : kLargura80);
-  else
-    n = codificaTelnet(saida, texto, sizeof saida);
-  return cEnvia(saida, n);
+  if (opcoes & kOpcaoUtf8) {
+    codificaUtf8(utf8, texto, sizeof utf8);
+    texto = utf8;
+  }
+  char saida[kCapacidadeCodificada];
+  return cEnvia(saida, codec().codifica(saida, texto, sizeof saida, opcoes));
 }
 
 void TCliente::cPedeApelido() { cEscreve(msg::kDigiteApelido); }
 
-bool TCliente::cEnviaBruto(const char* bytes, int32_t n) {
-  if (protocolo == kProtocoloWeb) return enviaQuadroWeb(kOpcodeTexto, bytes, n);
-  return cEnvia(bytes, n);
+const TCodec& TCliente::codec() const {
+  static_assert(std::size(kCodecs) == kProtocoloWeb + 1, "one codec per tag, in the tags' order (cliente.h)");
+  return *kCodecs[protocolo];
 }
 
 void escreveTodos(const char* texto) {
   for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (c->protocolo != kProtocoloDesconhecido) c->cEscreve(texto);
+    if (c->codec().ouve()) c->cEscreve(texto);
 }
 
 bool casaCheia() { return quantosUsuarios >= limiteUsuarios; }
 
 // A remote address not allowed is denied before the cap is looked at; an
 // allowed one that finds the house full keeps its allowance for a later try.
-void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
+void TPortaria::cConecta(int aceito, const sockaddr_in* par) {
   char texto[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &par->sin_addr, texto, sizeof texto);
   char permitido[INET_ADDRSTRLEN] = {};
@@ -120,7 +102,7 @@ void TEntrada::cConecta(int aceito, const sockaddr_in* par) {
     close(aceito);
     return;
   }
-  c->soqueteSaida = c->soqueteEntrada = aceito;
+  c->adota(aceito);
   semAtraso(aceito);
   c->cArma(kTicksPrimeiraLinha);
   c->cEnvia(msg::kSaudacao, -1);

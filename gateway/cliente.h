@@ -1,11 +1,11 @@
-// TCliente, one user of the gateway, and TEntrada, the listener that admits
+// TCliente, one user of the gateway, and TPortaria, the listener that admits
 // users. Here are the user record, the list of users, admission with its
-// greeting, and the ways text reaches users: cEscreve (one user, encoded
-// for that user's protocol, converted to UTF-8 for a user who asked for it)
-// and escreveTodos (every user whose protocol is known) for what the gateway
-// says; cEscreveMud for a line from the MUD. The session's input side,
+// greeting, and the ways the gateway's own texts reach users: cEscreve (one
+// user, converted to UTF-8 for a user who asked for it, encoded by the
+// user's codec) and escreveTodos (every user whose kind is known). A line
+// from the MUD reaches users through entrega.h. The session's input side,
 // cEvento and cExpira, lives in sessao.cpp; the meaning of a typed line,
-// cInterpreta, in comandos.cpp.
+// cInterpreta, in comandos.cpp; each kind's bytes, in codec/.
 #pragma once
 
 #include <netinet/in.h>
@@ -15,26 +15,20 @@
 #include "framework/comunica.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
+#include "gateway/codec/codec.h"
+#include "gateway/estado.h"
 #include "gateway/linhas.h"
 
 namespace zandor {
 
 inline constexpr int kTamanhoApelido = 17;   // 16 characters and a terminator
-inline constexpr int kTamanhoLinha = 3 + kMaxLinha + 1;  // a framed header, the line, its terminator
 inline constexpr int kCapacidadeSaida = kCapacidadeMensagem;  // one encoded text
-
-// The user cap: kMaxUsuarios unless the configuration's "usuarios = N" sets
-// another, from 1 to kTetoUsuarios. Users count in every stage, from the
-// greeting on, web users too; one beyond the cap is told "-Zandor lotado"
-// and closed (a web upgrade: 503).
-inline constexpr int kMaxUsuarios = 62;     // the default cap
-inline constexpr int kTetoUsuarios = 1000;  // the largest cap "usuarios" may set
 
 // protocolo
 inline constexpr int8_t kProtocoloDesconhecido = 0;
 inline constexpr int8_t kProtocoloTelnet = 1;
 inline constexpr int8_t kProtocoloQuadros = 2;
-inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (sessaoweb.cpp)
+inline constexpr int8_t kProtocoloWeb = 3;  // a browser, in WebSocket frames (codec/web.cpp)
 
 // opcoes bits
 inline constexpr uint8_t kOpcaoSemFiltro = 1;  // "/c2": colours passed on
@@ -75,16 +69,17 @@ class TCliente : public TComunica, public TTempo {
   void cExpira() override;
 
   // One typed line, as typed: false when the user is leaving.
-  bool cInterpreta(char* digitado);
+  [[nodiscard]] bool cInterpreta(char* digitado);
 
   // A text the gateway composed, in Windows-1252.
   bool cEscreve(const char* texto);
-  // A line from the MUD, in whatever charset the MUD speaks.
-  bool cEscreveMud(const char* linhaMud);
   void cPedeApelido();
-  // Bytes that go to a terminal as they are (an escape-only prompt): as
-  // they are to a telnet user, in one text message to a web user.
-  bool cEnviaBruto(const char* bytes, int32_t n);
+
+  // This reader's codec (codec/codec.h), by the kind `protocolo` names.
+  const TCodec& codec() const;
+  // The line in `montagem` has ended: what it does. False when the session
+  // is gone. Called by the codecs' decoders.
+  [[nodiscard]] bool completaLinha();
 
   // A web user: the frame state, made before the upgrade's answer (false
   // when it cannot be), and the start that asks for the nickname.
@@ -92,10 +87,8 @@ class TCliente : public TComunica, public TTempo {
   void cComecaWeb();
   // Queues a close frame with `codigo`, once; nothing for other users.
   void cFechaWeb(uint16_t codigo);
-  // The web user's keep-alive: a ping when idle, the end when silent.
-  void cPulsoWeb();
 
-  // The last `linhas` lines of the history (historia.cpp), streamed as the
+  // The last `linhas` lines of the history (reprise.cpp), streamed as the
   // ring drains; with nothing kept, msg::kHistoricoVazio when `avisaVazio`,
   // otherwise nothing. A request while one is under way is ignored.
   void cMostraHistoria(int linhas, bool avisaVazio);
@@ -110,23 +103,9 @@ class TCliente : public TComunica, public TTempo {
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
   struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
+  TMontagem montagem;                // the line being assembled
 
  private:
-  // The line being assembled; its layout is drawn in sessao.cpp.
-  uint16_t tamanho = 0;
-  char linha[kTamanhoLinha];
-  // The input decoder's state, which means one of three things:
-  //   0                    plain text
-  //   kPulaUm..kAposDo     (telnet) inside a command or an ESC sequence:
-  //                        bytes to skip, after IAC, inside SB ... SE,
-  //                        after IAC DO (whose option may need an answer)
-  //   CR or LF (13, 10)    (telnet) the line just ended with this byte: its
-  //                        partner, should it come next, is skipped;
-  //                        (framed) the detection line ended here, so one
-  //                        byte (the LF of its CR LF) is still to be dropped
-  uint8_t estado = 0;
-  static constexpr uint8_t kPulaUm = 1, kPulaDois = 2, kAposIAC = 3, kSubnegociacao = 4, kAposDo = 5;
-
   // A history under way: the next line to send, the end of the lines asked
   // for, how many were announced, and the stage. Kept lines that arrive
   // meanwhile are reached by the same cursor after the footer.
@@ -135,25 +114,8 @@ class TCliente : public TComunica, public TTempo {
   int16_t historiaTotal = 0;
   int8_t historiaEtapa = kHistoriaParada;
 
-  // Input decoding, one pass each: true when a line is complete, false when
-  // the bytes ran out. `destruido` is set when the session destroyed itself
-  // (a framed record it cannot take).
-  bool passoTelnet(const char*& dados, const char* fim);
-  bool passoQuadros(const char*& dados, const char* fim, bool& destruido);
-  // What a complete line does; false when the session is gone.
-  bool completaLinha();
-  bool despacha(char* texto, bool longa);
-
-  // A text in the bytes this user reads, encoded for the protocol and queued.
-  bool enviaTexto(const char* texto);
-  // One WebSocket frame of `opcode` around bytes[0..n), queued whole or not.
-  bool enviaQuadroWeb(uint8_t opcode, const void* bytes, int32_t n);
-  bool enviaTextoWeb(const char* texto);
-  bool emolduraWeb(uint8_t opcode, unsigned char* quadro, int32_t n);
-  void eventoWeb(const char* dados, int32_t n);
-  bool pedacoWeb(const struct wslay_frame_iocb& io);
-  bool fimMensagemWeb();
-  void falhaWeb(uint16_t codigo);
+  [[nodiscard]] bool trataLinha(char* texto, bool longa);
+  [[nodiscard]] bool despacha(char* texto, bool longa);
   void liberaWeb();
 
   void escolheApelido(const char* texto);
@@ -167,16 +129,10 @@ class TCliente : public TComunica, public TTempo {
   void textoOuConversa(char* texto, const char* digitado);
 };
 
-class TEntrada : public TEscuta {
+class TPortaria : public TEscuta {
  public:
   void cConecta(int aceito, const sockaddr_in* par) override;
 };
-
-extern TCliente* clientes;       // newest user first
-extern int quantosUsuarios;      // on that list, in every stage
-extern int limiteUsuarios;       // the cap in force, 1..kTetoUsuarios
-extern uint32_t ipPermitido;     // network byte order
-extern bool permiteRemoto;
 
 void escreveTodos(const char* texto);
 

@@ -126,10 +126,7 @@ bool TCliente::cInterpreta(char* digitado) {
     case Acao::C1: {
       opcoes ^= kOpcaoC1;
       const bool ligado = opcoes & kOpcaoC1;
-      if (protocolo == kProtocoloQuadros)
-        cEscreve(ligado ? msg::kC1Corta240 : msg::kC1Corta80);
-      else
-        cEscreve(ligado ? msg::kC1NaoVoltando : msg::kC1Voltando);
+      cEscreve(codec().respostaC1(ligado));
       break;
     }
     case Acao::C2:
@@ -139,7 +136,7 @@ bool TCliente::cInterpreta(char* digitado) {
     case Acao::C3:
       // The framed client is a Windows-1252 client, and its wrapping counts
       // bytes: it stays as it is. The answer comes in the new charset.
-      if (protocolo == kProtocoloTelnet) opcoes ^= kOpcaoUtf8;
+      if (codec().trocaCharset()) opcoes ^= kOpcaoUtf8;
       cEscreve((opcoes & kOpcaoUtf8) ? msg::kC3Utf8 : msg::kC3Windows);
       break;
     case Acao::Con:
@@ -169,8 +166,7 @@ void TCliente::escolheApelido(const char* texto) {
   formata(aviso, sizeof aviso, msg::kChegou, apelido);
   escreveTodos(aviso);
   cEscreve(msg::kTecleAjuda);
-  // Someone joining from a browser sees the screen as it stands.
-  if (protocolo == kProtocoloWeb) cMostraHistoria(kHistoriaEntrada, false);
+  cMostraHistoria(codec().historiaAoEntrar(), false);
   cArma(kTicksNomeado);
 }
 

@@ -5,7 +5,6 @@
 
 namespace zandor {
 
-THistorico historico;
 
 void THistorico::descartaMaisAntiga() {
   usados -= entradas[cabeca].tamanho;

@@ -65,6 +65,6 @@ class THistorico {
   int32_t usados = 0;
 };
 
-extern THistorico historico;
+// The one history is part of the gateway's state (estado.h).
 
 }  // namespace zandor

@@ -149,7 +149,7 @@ int inicia(int argc, char** argv) {
     limiteUsuarios = serve;
   }
 
-  TEntrada* entrada = new (std::nothrow) TEntrada;
+  TPortaria* entrada = new (std::nothrow) TPortaria;
   if (entrada == nullptr) {
     std::perror(msg::kAlocando);
     termina(1);

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "gateway/cliente.h"
+#include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/tentativa.h"
@@ -16,8 +17,6 @@
 #include "text/utf8.h"
 
 namespace zandor {
-
-TMud* mud = nullptr;
 
 namespace {
 
@@ -181,20 +180,13 @@ void TMud::abreEspaco(int n) {
 
 // ---- delivery --------------------------------------------------------------
 
-// A user being shown the history is skipped: a kept line reaches that user
-// through the history, in order; a prompt would land amid older lines and is
-// not for that user.
+// Who receives it, and how, is entrega.cpp's.
 void TMud::cEntrega(bool guarda) {
   texto[contagem] = '\0';
   if (guarda) historico.guarda(texto, contagem);
+  const int n = contagem;
   contagem = 0;
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
-      c->cEscreveMud(texto);
-  filtra(texto);
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if (!(c->opcoes & kOpcaoSemFiltro) && c->protocolo != kProtocoloDesconhecido && !c->cHistoriando())
-      c->cEscreveMud(texto);
+  static_cast<void>(entregaLinha(texto, n));
 }
 
 // Three ticks without data: a prompt, most likely. Text with something
@@ -214,10 +206,7 @@ void TMud::cExpira() {
     cEntrega(false);
     return;
   }
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo)
-    if ((c->opcoes & kOpcaoSemFiltro) && (c->protocolo == kProtocoloTelnet || c->protocolo == kProtocoloWeb) &&
-        !c->cHistoriando())
-      c->cEnviaBruto(texto, contagem);
+  entregaBruto(texto, contagem);
 }
 
 // ---- output ----------------------------------------------------------------
@@ -267,8 +256,7 @@ bool poeMud(int soquete, TSessaoTls* sessao) {
   }
   delete mud;  // the old link goes only now that the new one works
   mud = novo;
-  mud->soqueteSaida = mud->soqueteEntrada = soquete;
-  mud->tls = sessao;
+  mud->adota(soquete, sessao);
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include "framework/comunica.h"
 #include "framework/tempo.h"
 #include "framework/tls.h"
+#include "gateway/estado.h"
 #include "gateway/linhas.h"
 
 namespace zandor {
@@ -55,7 +56,6 @@ class TMud : public TComunica, public TTempo {
   uint16_t posEscape = 0;
 };
 
-extern TMud* mud;
 
 // What a user who filters colours reads of a MUD line: bytes below 32 and
 // each escape sequence up to its first letter removed, in place.

@@ -1,125 +1,38 @@
-// A user's session: protocol detection, the telnet and framed decoders, the
-// four stages with their idle timers, and the telnet hold on an empty line.
-//
-// `linha` keeps the line being assembled. Its first three bytes hold a framed
-// record's header; the text starts at byte 3 for both protocols:
-//
-//   0     1     2     3                                  8003  8004
-//   +-----+-----+-----+------------------------------------+----+
-//   |type | lenL| lenH| text: at most 8000 bytes kept      |NUL |
-//   +-----+-----+-----+------------------------------------+----+
-//   `tamanho` counts from byte 0, header included, and goes on counting
-//   telnet bytes that no longer fit (up to its 16-bit limit), so that a line
-//   past 8000 bytes is known as such when it ends: it goes nowhere, and its
-//   author alone is told. A framed record (1024 bytes at most) always fits.
-//
-// The line is kept as typed also for a UTF-8 user, whose lines for the MUD
-// go out in those bytes (comandos.cpp decodes the rest). For such a user a
-// BS erases a whole character.
-#include <sys/socket.h>
-
+// A user's session: the four stages with their idle timers, protocol
+// detection, and what a complete line does. The bytes of each kind of reader
+// are its codec's (codec/); the session only learns that a line ended.
 #include <cstring>
 
+#include "framework/reserva.h"
 #include "gateway/cliente.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "text/brancos.h"
-#include "text/telnet.h"
-#include "text/utf8.h"
 
 namespace zandor {
 
-using namespace telnet;
+static_assert(kMaxLinha == 8000, "msg::kLinhaLonga names the limit");
+// What a user costs at rest: the record with its ring and its line inside.
+static_assert(sizeof(TCliente) <= 4096 - 64, "an idle user fits 4 KiB");
 
 namespace {
 
-constexpr int kInicioTexto = 3;                        // after the framed header
-constexpr int kFimTexto = kInicioTexto + kMaxLinha;    // 8003: where the terminator goes
-constexpr int kMaxQuadro = 1024;                       // header and payload
-
-static_assert(kFimTexto < kTamanhoLinha);
-static_assert(kMaxQuadro <= kFimTexto, "a whole framed record is always kept");
-static_assert(kFimTexto < UINT16_MAX, "tamanho counts past a whole line");
-static_assert(kMaxLinha == 8000, "msg::kLinhaLonga names the limit");
-
-constexpr unsigned char kMarcaTempo[] = {IAC, WILL, kOpcaoMarcaTempo};
+TReserva<TMontagem::kTamanho> linhasLongas;  // large line buffers not in use
 
 }  // namespace
 
-bool TCliente::passoTelnet(const char*& p, const char* fim) {
-  if (tamanho < kInicioTexto) tamanho = kInicioTexto;
-  while (p < fim) {
-    const unsigned char b = static_cast<unsigned char>(*p++);
-    switch (estado) {
-      case kPulaUm:
-      case kPulaDois:
-        --estado;
-        continue;
-      case kAposIAC:
-        estado = b == SB ? kSubnegociacao : b == DO ? kAposDo : (b >= WILL && b <= DONT) ? kPulaUm : 0;
-        continue;
-      case kAposDo:
-        // A telnet client that sent an interrupt (IAC IP IAC DO TIMING-MARK)
-        // discards everything until the mark is answered: the answer passes
-        // the ring and the hold, or a held user would stay deaf.
-        if (b == kOpcaoMarcaTempo) cEnviaDireto(kMarcaTempo, sizeof kMarcaTempo);
-        estado = 0;
-        continue;
-      case kSubnegociacao:
-        if (b == SE) estado = 0;
-        continue;
-      default:
-        break;
-    }
-    if (b == IAC) {
-      estado = kAposIAC;
-    } else if (b == ESC) {
-      estado = kPulaDois;
-    } else if ((b == CR && estado == LF) || (b == LF && estado == CR)) {
-      estado = 0;  // second half of a line-end pair
-    } else if (b == CR || b == LF) {
-      estado = b;
-      return true;
-    } else if (b == BS || b == DEL) {
-      // A UTF-8 user erases a character, not one of its bytes; past the
-      // bytes kept there is nothing to look at, and only the count goes back.
-      if ((opcoes & kOpcaoUtf8) && tamanho > kInicioTexto && tamanho <= kFimTexto)
-        tamanho = static_cast<uint16_t>(kInicioTexto + inicioUltimo(linha + kInicioTexto, tamanho - kInicioTexto));
-      else if (tamanho > kInicioTexto && tamanho < UINT16_MAX)
-        --tamanho;
-    } else if (b == 0) {
-      // dropped
-    } else if (tamanho < kFimTexto) {
-      linha[tamanho++] = static_cast<char>(b);
-    } else if (tamanho < UINT16_MAX) {
-      ++tamanho;  // past the line's limit: only counted
-    }
-  }
-  return false;
+bool TMontagem::cresce() {
+  char* grande = linhasLongas.toma();
+  if (grande == nullptr) return false;
+  std::memcpy(grande, linha, static_cast<size_t>(tamanho));
+  linha = grande;
+  return true;
 }
 
-bool TCliente::passoQuadros(const char*& p, const char* fim, bool& destruido) {
-  if (estado != 0 && p < fim) {
-    // The byte after the detection line's end (the LF of its CR LF).
-    ++p;
-    estado = 0;
-  }
-  while (tamanho < kInicioTexto && p < fim) linha[tamanho++] = *p++;
-  if (p == fim) return false;
-
-  const unsigned char* cabecalho = reinterpret_cast<const unsigned char*>(linha);
-  const int total = (cabecalho[1] | (cabecalho[2] << 8)) + kInicioTexto;
-  if (total > kMaxQuadro || cabecalho[0] != 1) {
-    destruido = true;
-    delete this;
-    return false;
-  }
-  int quer = total - tamanho;
-  if (quer > fim - p) quer = static_cast<int>(fim - p);
-  std::memcpy(linha + tamanho, p, static_cast<size_t>(quer));
-  p += quer;
-  tamanho = static_cast<uint16_t>(tamanho + quer);
-  return tamanho >= total;
+void TMontagem::solta() {
+  if (linha == curta) return;
+  linhasLongas.devolve(linha);
+  linha = curta;
 }
 
 void TCliente::cEvento(const char* dados, int32_t n) {
@@ -130,81 +43,45 @@ void TCliente::cEvento(const char* dados, int32_t n) {
       cBombeiaHistoria();  // drained: a history under way goes on
     return;
   }
-  if (protocolo == kProtocoloWeb) {
-    eventoWeb(dados, n);
-    return;
-  }
-  // Every complete line of the delivery is handled, in order, for as long as
-  // the session lives: a client that sends several lines in one write loses
-  // none of them.
-  const char* p = dados;
-  const char* const fim = dados + n;
-  while (p < fim) {
-    bool destruido = false;
-    const bool completa = protocolo == kProtocoloQuadros ? passoQuadros(p, fim, destruido) : passoTelnet(p, fim);
-    if (destruido || !completa) return;
-    if (!completaLinha()) return;
-  }
+  static_cast<void>(codec().recebe(*this, dados, n));  // nothing follows either way
 }
 
 bool TCliente::completaLinha() {
-  const bool longa = tamanho > kFimTexto;
-  linha[longa ? kFimTexto : tamanho] = '\0';
-  tamanho = 0;
-  if (protocolo != kProtocoloDesconhecido) cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
-  char* texto = linha + kInicioTexto;
+  const bool longa = montagem.longa();
+  if (!trataLinha(montagem.fecha(), longa)) return false;
+  montagem.solta();
+  return true;
+}
 
-  if (protocolo == kProtocoloDesconhecido) {
-    // Both replies go out as telnet lines: the protocol is set after.
-    if (texto[0] != '\0') {
-      cEscreve(msg::kEntrandoOrvalho);
-      protocolo = kProtocoloQuadros;
-    } else {
-      cEscreve(msg::kEntrandoTelnet);
-      protocolo = kProtocoloTelnet;
-    }
+bool TCliente::trataLinha(char* texto, bool longa) {
+  if (!codec().ouve()) {
+    // Detection: a first line with text is the framed client's, an empty
+    // one a terminal's. Both replies go out as telnet lines: the kind is set
+    // after.
+    const bool quadros = texto[0] != '\0';
+    cEscreve(quadros ? msg::kEntrandoOrvalho : msg::kEntrandoTelnet);
+    protocolo = quadros ? kProtocoloQuadros : kProtocoloTelnet;
     etapa = kEtapaDetectado;
     cArma(kTicksAntesPedido);
     return true;
   }
+  cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
 
-  if (protocolo == kProtocoloTelnet) {
-    texto = pulaBrancos(texto);
-    if (etapa == kEtapaDetectado) {
-      cPedeApelido();
-      etapa = kEtapaPedido;
-    }
-    if (texto[0] == '\0') {
-      // ENTER on an empty line holds the output until the next line.
-      if (cModo() == kModoNormal) {
-        cDescarrega();
-        cMuda(kModoRetido, kNivelNormal);
-        cEnviaDireto(msg::kTecle, sizeof msg::kTecle - 1);
-        if (!(opcoes & kOpcaoC1)) cRepete();
-      }
-      return true;
-    }
-    if (cModo() == kModoRetido) {
-      cMuda(kModoNormal, kNivelNormal);
-      cLimpa();
-      cBombeiaHistoria();
-    }
+  texto = pulaBrancos(texto);
+  if (texto[0] == '\0') {
+    codec().vazia(*this, longa);
+    return true;
   }
-  if (protocolo == kProtocoloWeb && !longa) {
-    // A browser is no terminal: nothing is held, and an empty line of a
-    // named user goes to the MUD as one.
-    texto = pulaBrancos(texto);
-    if (texto[0] == '\0') {
-      if (etapa == kEtapaNomeado) enviaAoMud("");
-      return true;
-    }
+  // Any other line ends a hold.
+  if (cModo() == kModoRetido) {
+    cMuda(kModoNormal, kNivelNormal);
+    cLimpa();
+    cBombeiaHistoria();
   }
   return despacha(texto, longa);
 }
 
 bool TCliente::despacha(char* texto, bool longa) {
-  texto = pulaBrancos(texto);
-  if (texto[0] == '\0') return true;
   if (etapa == kEtapaDetectado) {
     cPedeApelido();
     etapa = kEtapaPedido;

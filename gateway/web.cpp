@@ -19,7 +19,6 @@
 #include "gateway/web/admissao.h"
 #include "framework/laco.h"
 #include "framework/relogio.h"
-#include "text/utf8.h"
 #include "text/brancos.h"
 #include "text/formata.h"
 #include "text/http.h"
@@ -161,7 +160,7 @@ void TEscutaWeb::cConecta(int aceito, const sockaddr_in* par) {
     close(aceito);
     return;
   }
-  p->soqueteSaida = p->soqueteEntrada = aceito;
+  p->adota(aceito);
   semAtraso(aceito);
   if (configWeb.tls && (p->tls = tlsServidorSessao(aceito)) == nullptr) {
     delete p;  // closes the socket
@@ -327,10 +326,7 @@ void TConexaoHttp::promove(const char* chave, const char* sobra, int32_t nSobra)
                                  resposta);
   // The socket, and its TLS session, change hands: this object must not
   // close them.
-  c->soqueteSaida = c->soqueteEntrada = soqueteSaida;
-  c->tls = tls;
-  soqueteSaida = soqueteEntrada = -1;
-  tls = nullptr;
+  c->adota(cede());
   delete this;
   c->cEnvia(resposta, n);
   c->cComecaWeb();
@@ -346,18 +342,6 @@ void TConexaoHttp::promove(const char* chave, const char* sobra, int32_t nSobra)
   }
 }
 
-uint16_t respostaFecho(const unsigned char* corpo, int n) {
-  if (n == 0) return kFechoNormal;
-  if (n == 1) return kFechoProtocolo;
-  const int codigo = corpo[0] << 8 | corpo[1];
-  // The codes an endpoint may send: 1004-1006 and 1015 are reserved to
-  // say what happened without a close frame, and 1016-2999 are unassigned.
-  const bool valido = (codigo >= 1000 && codigo <= 1003) || (codigo >= 1007 && codigo <= 1014) ||
-                      (codigo >= 3000 && codigo <= 4999);
-  if (!valido) return kFechoProtocolo;
-  if (!ehUtf8(reinterpret_cast<const char*>(corpo + 2), n - 2)) return kFechoDados;
-  return static_cast<uint16_t>(codigo);
-}
 
 void aceiteWebSocket(const char* chave, char (&aceite)[29]) {
   char juntos[kTamanhoChave + sizeof kGuidWebSocket];

@@ -2,7 +2,7 @@
 // `web = ADDRESS PORT [URL] [tls CERT KEY]` line, the short HTTP exchange
 // that serves the page built into the program, and the upgrade that turns a
 // request for /ws into a web user (a TCliente whose protocol is
-// kProtocoloWeb; its frames are sessaoweb.cpp's). Who may upgrade is
+// kProtocoloWeb; its frames are codec/web.cpp's). Who may upgrade is
 // web/admissao.h's to say.
 //
 // A connection on the web listener is a TConexaoHttp until its request head

@@ -90,7 +90,7 @@ class Usuarios : public ::testing::Test {
     return le(ponta);
   }
 
-  TEntrada entrada_;
+  TPortaria entrada_;
 
  private:
   std::vector<int> pontas_;

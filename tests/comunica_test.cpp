@@ -77,11 +77,11 @@ std::string serie(int n, int semente = 0) {
 // ---- the ring --------------------------------------------------------------
 
 // Queued at 2000, a message of 100 bytes wraps: 48 at the end, 52 at the
-// start; the flush sends the two pieces as two sends, in order.
-TEST_F(Comunica, WrappedMessageGoesOutAsTwoSendsInOrder) {
+// start; the flush sends the two pieces in order, in one send.
+TEST_F(Comunica, WrappedMessageGoesOutInOneSendInOrder) {
   Ponta* p;
   const int par = liga(p, "A", SOCK_SEQPACKET);
-  constexpr int kAntes = kTamanhoAnel - 48;
+  constexpr int kAntes = kTamanhoComum - 48;
   const std::string antes(kAntes, '.');
   ASSERT_TRUE(p->cEnvia(antes.data(), kAntes));
   ASSERT_TRUE(p->cDescarrega());
@@ -98,7 +98,7 @@ TEST_F(Comunica, WrappedMessageGoesOutAsTwoSendsInOrder) {
   EXPECT_EQ(pacotes(par), std::vector<std::string>{}) << "queuing sends nothing";
 
   EXPECT_TRUE(p->cDescarrega());
-  EXPECT_EQ(pacotes(par), (std::vector<std::string>{msg.substr(0, 48), msg.substr(48)}));
+  EXPECT_EQ(pacotes(par), (std::vector<std::string>{msg}));
   EXPECT_EQ(p->cLeitura(), 52);
   EXPECT_TRUE(p->cVazio());
 }
@@ -466,7 +466,7 @@ TEST_F(ComunicaMarcas, ConstantBatchSetsNoMarkAndClearForgets) {
 // mark and every older one; newer ones survive.
 TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
   par_ = liga(p_, "A");
-  constexpr int kLote = (kTamanhoAnel - 48) / 2;
+  constexpr int kLote = (kTamanhoComum - 48) / 2;
   const std::string lote1(kLote, 'm');
   lote = 1;
   ASSERT_TRUE(p_->cEnvia(lote1.data(), kLote));  // batch 1 at 0
@@ -481,8 +481,63 @@ TEST_F(ComunicaMarcas, OverwrittenMarksAreDropped) {
   // One more byte would leave the ring exactly full from that mark.
   ASSERT_TRUE(p_->cEnvia(lote1.data(), 1));
   EXPECT_EQ(marcas(), (std::vector<int>{kLote, -1, -1, -1}));
-  EXPECT_EQ(p_->cEscrita(), kTamanhoAnel - 1);
+  EXPECT_EQ(p_->cEscrita(), kTamanhoComum - 1);
   le(par_);
+}
+
+// A long message moves the ring into a large buffer with every pending byte
+// and mark in order, and once drained the ring is back inside the object,
+// the newest bytes with it: marks further back than it holds are gone.
+TEST_F(ComunicaMarcas, LongMessageBorrowsTheLargeRingAndGivesItBack) {
+  par_ = liga(p_, "A");
+  lote = 1;
+  ASSERT_TRUE(p_->cEnvia("aaaaaaaaaa", 10));
+  ASSERT_TRUE(p_->cDescarrega());
+  ASSERT_EQ(le(par_), "aaaaaaaaaa");
+  lote = 2;
+  const std::string longa(3000, 'b');
+  ASSERT_TRUE(p_->cEnvia(longa.data(), 3000));
+  EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoAnel);
+  EXPECT_EQ(p_->cPendentes(), 3000);
+  p_->cRepete();  // back to batch 1, through the move
+  EXPECT_EQ(p_->cPendentes(), 3010);
+  ASSERT_TRUE(p_->cDescarrega());
+  EXPECT_EQ(le(par_), "aaaaaaaaaa" + longa);
+  EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoComum);
+  EXPECT_EQ(marcas(), (std::vector<int>{-1, -1, -1, -1}));
+  lote = 3;
+  ASSERT_TRUE(p_->cEnvia("cc", 2));
+  ASSERT_TRUE(p_->cDescarrega());
+  p_->cRepete();
+  ASSERT_TRUE(p_->cDescarrega());
+  EXPECT_EQ(le(par_), "cccc");
+}
+
+// Wherever the small ring stands when a long message comes, wrapped or
+// not, the move keeps the pending bytes and the marked batches in order.
+TEST_F(ComunicaMarcas, TheMoveKeepsOrderWhereverTheRingStands) {
+  for (const int antes : {0, 1, 1000, kTamanhoComum - 60, kFilaComum - 1}) {
+    SCOPED_TRACE(antes);
+    par_ = liga(p_, "A");
+    const std::string enche(static_cast<size_t>(antes), '.');
+    ASSERT_TRUE(p_->cEnvia(enche.data(), static_cast<int32_t>(enche.size())));
+    ASSERT_TRUE(p_->cDescarrega());
+    le(par_);
+    lote = 1;
+    const std::string velho = serie(100), pendente(50, 'p'), longa(3000, 'L');
+    ASSERT_TRUE(p_->cEnvia(velho.data(), 100));
+    ASSERT_TRUE(p_->cDescarrega());
+    ASSERT_EQ(le(par_), velho);
+    lote = 2;
+    ASSERT_TRUE(p_->cEnvia(pendente.data(), 50));
+    ASSERT_TRUE(p_->cEnvia(longa.data(), 3000));
+    ASSERT_EQ(p_->cTamanhoAnel(), kTamanhoAnel);
+    p_->cRepete();  // batch 1 again, then what is pending
+    ASSERT_TRUE(p_->cDescarrega());
+    EXPECT_EQ(le(par_), velho + pendente + longa);
+    EXPECT_EQ(p_->cTamanhoAnel(), kTamanhoComum);
+    delete p_;
+  }
 }
 
 // ---- levels ----------------------------------------------------------------

@@ -284,6 +284,18 @@ TEST_F(WebLocal, UtfEightIsCheckedAcrossPieces) {
   EXPECT_EQ(quadrosLidos(le(fd)), "8\x03\xEF|");
 }
 
+// Browser text is text: an ESC and a BS are bytes of the line like any
+// other, and each CR or LF ends one line, whatever came between.
+TEST_F(WebLocal, EscAndBackspaceAreTextAndEveryLineEndCounts) {
+  TCliente* c = nullptr;
+  const int fd = usuario("Ana", &c);
+  const std::string m = textoWeb("/ x\x1b" "yz\bw\r/ q\n/ r");
+  c->cEvento(m.data(), static_cast<int32_t>(m.size()));
+  ASSERT_EQ(clientes, c);
+  c->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fd)), "1/Ana. x\x1byz\bw\r\n|1/Ana. q\r\n|1/Ana. r\r\n|");
+}
+
 TEST_F(WebLocal, LeavingInsideAMessageStopsThere) {
   TCliente* c = nullptr;
   const int fd = usuario("Ana", &c);

@@ -258,12 +258,18 @@ TEST_F(Alocacao, LongLinesBothWays) {
   const std::string longa = std::string(20000, '\xE9') + "\r\n";
   const std::string digitada = std::string(8000, 'd') + "\r\n";
   const std::string demais = std::string(8001, 'e') + "\r\n";
-  comeca();
-  mud->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
-  descarregaTodos();
-  ana_.sessao->cEvento(digitada.data(), static_cast<int32_t>(digitada.size()));
-  joao_.sessao->cEvento(demais.data(), static_cast<int32_t>(demais.size()));
-  descarregaTodos();
+  // The first long lines fill the free lists of large rings and lines; from
+  // then on, long lines take and give back without allocating.
+  for (int vez = 0; vez < 2; ++vez) {
+    for (Usuario* u : {&ana_, &bia_, &caio_, &joao_}) u->recebido.n = 0;
+    paraMud_.n = 0;
+    if (vez == 1) comeca();
+    mud->cEvento(longa.data(), static_cast<int32_t>(longa.size()));
+    descarregaTodos();
+    ana_.sessao->cEvento(digitada.data(), static_cast<int32_t>(digitada.size()));
+    joao_.sessao->cEvento(demais.data(), static_cast<int32_t>(demais.size()));
+    descarregaTodos();
+  }
   para();
   confereNada();
 

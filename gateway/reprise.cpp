@@ -1,5 +1,6 @@
 // "/historia" and the history shown to a user: the request, and the pump
-// that streams the reply across passes of the loop.
+// that streams the reply across passes of the loop. The lines themselves
+// are kept by THistorico (historico.h); this file only replays them.
 //
 // A reply may be far larger than the user's ring (1000 lines of up to 8000
 // bytes), so it is never queued at once. The user keeps a cursor into the
@@ -8,7 +9,7 @@
 // It runs again when the ring drains (the loop's drained event) and when a
 // hold ends, never while the user holds. A refused line is retried, never
 // skipped. Meanwhile the MUD's kept lines do not go to this user directly
-// (mud.cpp skips a user who is being shown the history): they are in the
+// (entrega.cpp skips a user who is being shown the history): they are in the
 // history too, so the cursor reaches them after the footer, in order, and
 // the stream ends when it catches up with the newest line. Nobody else
 // waits, and a user who leaves mid-stream leaves only these few fields.
@@ -19,6 +20,7 @@
 #include <cstring>
 
 #include "gateway/cliente.h"
+#include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
@@ -91,6 +93,7 @@ bool TCliente::folgaHistoria() {
 
 void TCliente::cBombeiaHistoria() {
   char linhaMud[kMaxLinha + 1];
+  char saida[kCapacidadeCodificada];
   while (historiaEtapa != kHistoriaParada) {
     if (cModo() == kModoRetido || !folgaHistoria()) return;
     switch (historiaEtapa) {
@@ -114,8 +117,7 @@ void TCliente::cBombeiaHistoria() {
         }
         // As the MUD's delivery would have written it to this user.
         historico.copia(historiaProxima, linhaMud);
-        if (!(opcoes & kOpcaoSemFiltro)) filtra(linhaMud);
-        if (!cEscreveMud(linhaMud)) return;
+        if (!cEnvia(saida, formaPara(*this, linhaMud, saida, sizeof saida))) return;
         ++historiaProxima;
         break;
       }

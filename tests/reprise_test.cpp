@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gateway/cliente.h"
+#include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mud.h"
 #include "quadro.h"
@@ -265,6 +266,29 @@ TEST_F(Historia, EvictionOvertakingAStalledReaderSkipsOnlyWhatIsGone) {
   EXPECT_EQ(anterior, 2499);
   EXPECT_EQ(depoisDoRodape, 1000);
   EXPECT_LT(linhas, 2500);  // some were lost, so the case is the one meant
+}
+
+// A MUD line is built once per form its readers use, not once per reader:
+// two telnet readers who filter share one; UTF-8, 80 and 240 columns and no
+// filter are one each. Every reader gets the bytes of its own form.
+TEST_F(Historia, EachFormOfALineIsBuiltOnce) {
+  int pa, pb, pc, pd, pe, pf;
+  TCliente* a = usuario(kProtocoloTelnet, 0, pa);
+  TCliente* b = usuario(kProtocoloTelnet, 0, pb);
+  TCliente* c = usuario(kProtocoloTelnet, kOpcaoUtf8, pc);
+  TCliente* d = usuario(kProtocoloQuadros, 0, pd);
+  TCliente* e = usuario(kProtocoloQuadros, kOpcaoC1, pe);
+  TCliente* f = usuario(kProtocoloTelnet, kOpcaoSemFiltro, pf);
+  const std::string linha = "\x1b[1mol\xE1\x1b[0m";
+  for (int vez = 0; vez < 2; ++vez) {
+    EXPECT_EQ(entregaLinha(linha.c_str(), static_cast<int>(linha.size())), 5);
+    EXPECT_EQ(passo(a, pa), "ol\xE1\r\n");
+    EXPECT_EQ(passo(b, pb), "ol\xE1\r\n");
+    EXPECT_EQ(passo(c, pc), "ol\xC3\xA1\r\n");
+    EXPECT_EQ(passo(d, pd), quadro("ol\xE1"));
+    EXPECT_EQ(passo(e, pe), quadro("ol\xE1"));
+    EXPECT_EQ(passo(f, pf), linha + "\r\n");
+  }
 }
 
 }  // namespace
