@@ -262,6 +262,7 @@ function ajusta() {
     novas.hidden = false;
   }
   topoVisto = saida.scrollTop;
+  alturaVista = saida.scrollHeight;
 }
 
 function rolaParaFim() {
@@ -271,13 +272,18 @@ function rolaParaFim() {
 
 // A scroll event comes a frame late, when more output may already sit below
 // the end it scrolled to; so only a move up stops the following, and only
-// reaching the end starts it again.
-let topoVisto = 0;
+// reaching the end starts it again. A move up that came with a change of
+// height is the browser's: a block above the view got its real size,
+// smaller than its estimate, and the top was pulled in; that is no reader
+// scrolling back.
+let topoVisto = 0, alturaVista = 0;
 saida.addEventListener("scroll", () => {
-  const topo = saida.scrollTop;
-  if (saida.scrollHeight - topo - saida.clientHeight < 4) seguindo = true;
-  else if (topo < topoVisto) seguindo = false;
-  topoVisto = topo;
+  const topo = saida.scrollTop, altura = saida.scrollHeight;
+  if (altura - topo - saida.clientHeight < 4) seguindo = true;
+  else if (topo < topoVisto && altura === alturaVista) seguindo = false;
+  else if (seguindo) saida.scrollTop = altura;
+  topoVisto = saida.scrollTop;
+  alturaVista = altura;
   if (seguindo) novas.hidden = true;
 });
 // The pane and its blocks: a block out of sight is sized by estimate, and
