@@ -96,12 +96,22 @@ class TCliente : public TComunica, public TTempo {
   void cBombeiaHistoria();
   bool cHistoriando() const { return historiaEtapa != kHistoriaParada; }
 
+  // Whether the user is away.
+  bool cAusente() const { return false; }
+
+  // A line of this user's for the MUD: a watcher's goes nowhere, and the
+  // watcher is told so.
+  void cEnviaAoMud(const char* linha);
+
   TCliente* anterior = nullptr;
   TCliente* proximo = nullptr;
   char apelido[kTamanhoApelido] = {};
   int8_t protocolo = kProtocoloDesconhecido;
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
+  // Only watches: reads and chats, never reaches the MUD. Set at a web
+  // upgrade by an invite to watch; never for anyone else.
+  bool assiste = false;
   struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
   TMontagem montagem;                // the line being assembled
 
@@ -125,7 +135,7 @@ class TCliente : public TComunica, public TTempo {
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
-  void convida();
+  void convida(bool paraAssistir);
   void textoOuConversa(char* texto, const char* digitado);
 };
 

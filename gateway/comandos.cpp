@@ -4,7 +4,8 @@
 // marked for that stage. A named user gives slash commands, chats, or talks
 // to the MUD. The command words are tried in the order of kComandos; the
 // first that matches decides, and a line that matches none is chat or MUD
-// text.
+// text. A watcher (TCliente::assiste) may use only the commands marked for
+// it, and its lines for the MUD go nowhere: both are refused with one text.
 //
 // A UTF-8 user's line is read like everyone's, in Windows-1252: it is
 // decoded first, and the words, the nickname and the chat text come from
@@ -37,32 +38,40 @@ constexpr int kTamanhoConversa = kMaxTexto;  // chat lines: a whole typed line a
 constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
-enum class Acao : uint8_t { Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Convite, Historia };
+enum class Acao : uint8_t {
+  Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Convite, ConviteVer, Historia
+};
+
+// The last column: a row left without it is refused to a watcher, so a new
+// command acts for the players alone until it is marked.
+constexpr bool kAssistente = true;
 
 struct TComando {
   const char* palavra;
   bool comArgumento;  // compared as the first word; otherwise as the whole line
   bool semApelido;    // also for a user who has no nickname yet
   Acao acao;
+  bool assistente = false;  // also for a watcher
 };
 
 // Order matters only where two words could match one line; it is kept as
 // the order the commands were always tried in.
 constexpr TComando kComandos[] = {
-    {"/sair", false, true, Acao::Sair},
-    {"/quit", false, true, Acao::Sair},
+    {"/sair", false, true, Acao::Sair, kAssistente},
+    {"/quit", false, true, Acao::Sair, kAssistente},
     {"/terminar", false, false, Acao::Terminar},
-    {"/ajuda", false, false, Acao::Ajuda},
+    {"/ajuda", false, false, Acao::Ajuda, kAssistente},
     {"/c", false, false, Acao::ControleC},
-    {"/nome", true, false, Acao::Nome},
-    {"/quem", false, false, Acao::Quem},
+    {"/nome", true, false, Acao::Nome, kAssistente},
+    {"/quem", false, false, Acao::Quem, kAssistente},
     {"/c1", false, false, Acao::C1},
-    {"/c2", false, false, Acao::C2},
-    {"/c3", false, true, Acao::C3},
+    {"/c2", false, false, Acao::C2, kAssistente},
+    {"/c3", false, true, Acao::C3, kAssistente},
     {"/con", true, false, Acao::Con},
     {"/mud", true, false, Acao::Mud},
     {"/convite", false, false, Acao::Convite},
-    {"/historia", true, false, Acao::Historia},
+    {"/convite ver", false, false, Acao::ConviteVer},  // the whole line: "/convite verde" stays chat
+    {"/historia", true, false, Acao::Historia, kAssistente},
 };
 
 const TComando* procuraComando(const char* texto) {
@@ -97,6 +106,10 @@ bool TCliente::cInterpreta(char* digitado) {
   }
   if (comando == nullptr) {
     textoOuConversa(texto, digitado);
+    return true;
+  }
+  if (assiste && !comando->assistente) {
+    cEscreve(msg::kSoAssistir);
     return true;
   }
   // A word that takes an argument matched as a first word of its own length.
@@ -146,7 +159,10 @@ bool TCliente::cInterpreta(char* digitado) {
       comandoMud(pulaBrancos(argumento));
       break;
     case Acao::Convite:
-      convida();
+      convida(false);
+      break;
+    case Acao::ConviteVer:
+      convida(true);
       break;
     case Acao::Historia:
       comandoHistoria(pulaBrancos(argumento));
@@ -182,9 +198,28 @@ void TCliente::mudaApelido(char* argumento) {
   escreveTodos(aviso);
 }
 
+namespace {
+
+// One user's entry in "/quem": the nickname, marked when the user only
+// watches or is away.
+void entradaQuem(char (&entrada)[kTamanhoAviso], const TCliente& c) {
+  const char* forma = "%s";
+  if (c.assiste)
+    forma = c.cAusente() ? msg::kQuemAssistindoAusente : msg::kQuemAssistindo;
+  else if (c.cAusente())
+    forma = msg::kQuemAusente;
+  formata(entrada, sizeof entrada, forma, c.apelido);
+}
+
+}  // namespace
+
 void TCliente::listaUsuarios() {
   cEscreve(msg::kUsuarios);
-  for (TCliente* c = clientes; c != nullptr; c = c->proximo) cEscreve(c->apelido);
+  char entrada[kTamanhoAviso];
+  for (const TCliente* c = clientes; c != nullptr; c = c->proximo) {
+    entradaQuem(entrada, *c);
+    cEscreve(entrada);
+  }
 }
 
 void TCliente::permiteEndereco(const char* argumento) {
@@ -241,15 +276,15 @@ void TCliente::comandoMud(char* argumento) {
 }
 
 // A link for a browser: the web line's URL, or the address this user's own
-// connection reached with the web port, then "#" and a fresh invite. Only
-// its maker sees it.
-void TCliente::convida() {
+// connection reached with the web port, then "#" and a fresh invite, to play
+// or only to watch. Only its maker sees it.
+void TCliente::convida(bool paraAssistir) {
   if (!configWeb.ligado) {
     cEscreve(msg::kWebDesligado);
     return;
   }
   char token[kTamanhoConvite];
-  if (!criaConvite(token)) {
+  if (!criaConvite(token, paraAssistir)) {
     cEscreve(msg::kErroInterno);
     return;
   }
@@ -267,8 +302,8 @@ void TCliente::convida() {
   }
   char link[sizeof base + kTamanhoConvite + 1];
   formata(link, sizeof link, "%s#%s", base, token);
-  char aviso[sizeof link + sizeof msg::kConvite];
-  formata(aviso, sizeof aviso, msg::kConvite, link);
+  char aviso[sizeof link + sizeof msg::kConviteAssistir];
+  formata(aviso, sizeof aviso, paraAssistir ? msg::kConviteAssistir : msg::kConvite, link);
   cEscreve(aviso);
 }
 
@@ -277,16 +312,23 @@ void TCliente::convida() {
 // start with "/" or "//", or are "/" alone, together: either tells the kind.
 void TCliente::textoOuConversa(char* texto, const char* digitado) {
   if (texto[0] != '/') {
-    enviaAoMud(digitado);
+    cEnviaAoMud(digitado);
   } else if (texto[1] == '\0') {
-    enviaAoMud("");
+    cEnviaAoMud("");
   } else if (texto[1] == '/') {
-    enviaAoMud(digitado + 1);
+    cEnviaAoMud(digitado + 1);
   } else {
     char conversa[kTamanhoConversa];
     formata(conversa, sizeof conversa, msg::kChat, apelido, pulaBrancos(texto + 1));
     escreveTodos(conversa);
   }
+}
+
+void TCliente::cEnviaAoMud(const char* linha) {
+  if (assiste)
+    cEscreve(msg::kSoAssistir);
+  else
+    enviaAoMud(linha);
 }
 
 }  // namespace zandor

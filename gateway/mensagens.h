@@ -135,7 +135,7 @@ inline constexpr const char* kAjuda[] = {
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
     "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
-    "/convite - Cria um link para algu\xE9m entrar pelo navegador",
+    kAjudaConvite,
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };

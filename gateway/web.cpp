@@ -241,7 +241,7 @@ void TConexaoHttp::trata(const TPedidoHttp& req, const char* sobra, int32_t nSob
     char chave[kTamanhoChave + 1];
     std::memcpy(chave, req.chaveWs.p, kTamanhoChave);
     chave[kTamanhoChave] = '\0';
-    promove(chave, sobra, nSobra);
+    promove(chave, admissao.assiste, sobra, nSobra);
     return;
   }
   const TPagina* pagina = procuraPagina(caminho);
@@ -309,13 +309,15 @@ void TConexaoHttp::alimenta() {
   }
 }
 
-void TConexaoHttp::promove(const char* chave, const char* sobra, int32_t nSobra) {
+void TConexaoHttp::promove(const char* chave, bool assiste, const char* sobra, int32_t nSobra) {
   TCliente* c = new (std::nothrow) TCliente;
   if (c == nullptr || !c->cIniciaWeb()) {
     delete c;
     delete this;
     return;
   }
+  // Whoever came by an invite to watch only watches, from its first text on.
+  c->assiste = assiste;
   char aceite[29];
   aceiteWebSocket(chave, aceite);
   char resposta[kTamanhoResposta];

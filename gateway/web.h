@@ -96,7 +96,7 @@ class TConexaoHttp : public TComunica, public TTempo {
  private:
   void trata(const struct TPedidoHttp& req, const char* sobra, int32_t nSobra);
   void responde(int codigo, const char* extras, const unsigned char* corpo, int32_t tamanhoCorpo, bool cabecaSo);
-  void promove(const char* chave, const char* sobra, int32_t nSobra);
+  void promove(const char* chave, bool assiste, const char* sobra, int32_t nSobra);
   void alimenta();
 
   uint32_t peer;                 // network byte order

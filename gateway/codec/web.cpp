@@ -30,7 +30,6 @@
 #include "gateway/cliente.h"
 #include "gateway/codec/codec.h"
 #include "gateway/mensagens.h"
-#include "gateway/mud.h"
 #include "gateway/web.h"
 #include "text/codifica.h"
 #include "text/telnet.h"
@@ -298,7 +297,7 @@ class TCodecWeb final : public TCodec {
   // A browser is no terminal: nothing is held, and an empty line of a named
   // user goes to the MUD as one.
   void vazia(TCliente& s, bool longa) const override {
-    if (!longa && s.etapa == kEtapaNomeado) enviaAoMud("");
+    if (!longa && s.etapa == kEtapaNomeado) s.cEnviaAoMud("");
   }
   const char* respostaC1(bool ligado) const override { return ligado ? msg::kC1NaoVoltando : msg::kC1Voltando; }
   // Someone joining from a browser sees the screen as it stands.
@@ -330,6 +329,7 @@ bool TCliente::cIniciaWeb() {
 }
 
 void TCliente::cComecaWeb() {
+  if (assiste) cEscreve(msg::kEntrouAssistir);  // the page reads it: typed text goes as chat
   cPedeApelido();
   cArma(kTicksPedido);
   web->pulso.cArma(kTicksPulso);

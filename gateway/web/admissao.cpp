@@ -137,8 +137,10 @@ TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb&
   const Credencial credencial = credencialDe(req, par, &convite);
   if (credencial == kSemCredencial) return recusa(par, agora);
   if (casaCheia()) return TAdmissao{kLotado, 0};
-  if (credencial == kCredencialConvite && !usaConvite(convite.p, convite.n)) return recusa(par, agora);
-  return TAdmissao{kAdmitido, 0};
+  TAdmissao admitido{kAdmitido, 0};
+  if (credencial == kCredencialConvite && !usaConvite(convite.p, convite.n, &admitido.assiste))
+    return recusa(par, agora);
+  return admitido;
 }
 
 bool abreCabeca(uint32_t par, uint32_t agora) {

@@ -18,7 +18,8 @@
 //      (a further kind of credential goes in
 //      credencialDe, before the invite)
 //   4. a full house                                   503
-//   5. the credential is used (the invite spent)      101
+//   5. the credential is used (the invite spent)      101, with the
+//                                                     invite's kind
 //
 // So 503 only ever answers a request that would otherwise have been
 // admitted: nobody outside learns that the house is full, and a refused or
@@ -66,7 +67,8 @@ inline constexpr int kLotado = 503;
 
 struct TAdmissao {
   int codigo = kProibido;
-  int esperaS = 0;  // with 429: the seconds until the address's minute is over
+  int esperaS = 0;      // with 429: the seconds until the address's minute is over
+  bool assiste = false; // with 101: the invite used was one to watch
 };
 
 // The decision above for `req`, well-formed already, from `par` (network

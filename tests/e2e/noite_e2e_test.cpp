@@ -45,7 +45,7 @@ const std::vector<std::string> kAjuda = {
     "Qualquer outra coisa envia o que escreveu para o MUD",
     "Mensagens para o mud que comecem com / escreva // no lugar de /",
     "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
-    "/convite - Cria um link para algu\xE9m entrar pelo navegador",
+    "/convite [ver] - Cria um link para algu\xE9m entrar pelo navegador (ver: s\xF3 assiste)",
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
     "Fim da ajuda",
 };
@@ -257,7 +257,9 @@ TEST_F(Noite, PlayingTogetherOnTheMud) {
   std::string ajudaTelnet, ajudaQuadros;
   for (const std::string& l : kAjuda) {
     ajudaTelnet += linha(l);
-    ajudaQuadros += quadro(l);
+    // The "/convite" line has 81 characters: 80 columns take it wrapped at its last blank.
+    const size_t corte = l.size() > 80 ? l.rfind(' ') : std::string::npos;
+    ajudaQuadros += corte == std::string::npos ? quadro(l) : quadro(l.substr(0, corte)) + quadro(" /" + l.substr(corte));
   }
   ana.envia("/ajuda\r\n");
   EXPECT_TRUE(recebe(ana, ajudaTelnet));

@@ -364,6 +364,30 @@ async function verificaConvite(ctx, porta) {
   telnet.socket.destroy();
 }
 
+// A real watch invite, opened by a browser that counts as remote: the
+// placeholder says so, a line that is not a command goes as chat, and a
+// command for players is refused.
+async function verificaAssistir(ctx, porta) {
+  const telnet = await entraTelnet(porta, "Eva");
+  telnet.envia("/convite ver\r\n");
+  await telnet.ate("/Convite para assistir: ");
+  await telnet.ate("\r\n");
+  const link = /\/Convite para assistir: (\S+)\r\n/.exec(telnet.recebido)[1];
+  const pg = await ctx.newPage();
+  await pg.setExtraHTTPHeaders({ "X-Forwarded-For": "192.0.2.8" });
+  await pg.goto(link);
+  await mostra(pg, "Digite seu apelido");
+  assert.equal(await pg.$eval("#entrada", (e) => e.placeholder), "Conversa (só para assistir)");
+  await digita(pg, "Olho");
+  await telnet.ate("//Olho chegou");
+  await digita(pg, "que luta");
+  await telnet.ate("/Olho. que luta\r\n");
+  await digita(pg, "/mud falso");
+  await mostra(pg, "/Só para assistir: peça a quem está jogando");
+  await pg.close();
+  telnet.socket.destroy();
+}
+
 // A telnet user with a nickname, as a raw TCP client.
 async function entraTelnet(porta, apelido) {
   const telnet = acumula(net.connect(porta, kLocal));
@@ -685,6 +709,7 @@ async function principal() {
     await verificaRecusas(ctx, url);
     await verificaAssistente(ctx, url);
     await verificaConvite(ctx, porta);
+    await verificaAssistir(ctx, porta);
     await verifica(ctx, gw, mud, url, porta);
     await verificaHttps(ctx, pasta, mud);
     console.log("navegador: every check passed");
