@@ -17,6 +17,8 @@
 
 namespace zandor {
 
+void tlsPreparaProcesso() { OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr); }
+
 namespace {
 
 // The text of the failure OpenSSL has just reported for `r` on `sessao`.

@@ -37,6 +37,13 @@ struct ssl_st;  // OpenSSL's SSL
 
 namespace zandor {
 
+// Called once at start-up, before anything else of OpenSSL: OpenSSL without
+// its own clean-up at exit. That clean-up frees every thread's OpenSSL
+// state; a helper thread still inside a handshake when the process ends
+// (a "/terminar" during a connect) would then free its own a second time as
+// it leaves. The system takes the memory back at exit anyway.
+void tlsPreparaProcesso();
+
 using TSessaoTls = ssl_st;
 
 inline constexpr int kTamanhoRazaoTls = 160;  // a failure's text, NUL included

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "framework/laco.h"
+#include "framework/tls.h"
 #include "gateway/cliente.h"
 #include "gateway/diretorio.h"
 #include "gateway/lotacao.h"
@@ -93,6 +94,7 @@ void encerraZandor() {
 }
 
 int inicia(int argc, char** argv) {
+  tlsPreparaProcesso();
   ignoraSigpipe();
   montaTabelas();
 

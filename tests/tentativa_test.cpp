@@ -29,6 +29,7 @@
 #include "framework/conjunto.h"
 #include "framework/laco.h"
 #include "framework/tempo.h"
+#include "framework/tls.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
 #include "gateway/sinais.h"
@@ -112,6 +113,7 @@ class Tentativa : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     montaTabelas();
+    tlsPreparaProcesso();  // as start-up does
     ignoraSigpipe();  // as start-up does: OpenSSL writes with write(2)
   }
 

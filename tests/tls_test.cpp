@@ -46,7 +46,10 @@ class Receptor : public TComunica {
 class TransporteTls : public ::testing::Test {
  protected:
   // As start-up does: OpenSSL writes with write(2).
-  static void SetUpTestSuite() { ignoraSigpipe(); }
+  static void SetUpTestSuite() {
+    tlsPreparaProcesso();  // as start-up does
+    ignoraSigpipe();
+  }
   void SetUp() override {
     if (!cert_.pronto()) GTEST_SKIP() << "the openssl command is not installed";
     int par[2];
