@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -305,6 +306,44 @@ TEST_F(WebLocal, LeavingInsideAMessageStopsThere) {
   bool fechou = false;
   EXPECT_EQ(quadrosLidos(le(fd, &fechou)), "1//Ana saiu\r\n|8\x03\xE8|");
   EXPECT_TRUE(fechou);
+}
+
+// wslay's receive contexts are lent only while a frame is half read. Two
+// users fed byte by byte, through a 16-bit length, a ping between fragments
+// and a continuation, each hold one exactly while a frame of theirs is open
+// and none between frames; a second round borrows the same ones again.
+TEST_F(WebLocal, ReceiveContextsAreLentOnlyWhileAFrameIsOpen) {
+  TCliente* a = nullptr;
+  TCliente* b = nullptr;
+  const int fdA = usuario("Ana", &a);
+  const int fdB = usuario("Bia", &b);
+  a->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fdA)), "1//Bia chegou\r\n|");
+  const std::string quadros[] = {quadroWeb(1, "/ " + std::string(200, 'x'), true, false), quadroWeb(9, "p"),
+                                 quadroWeb(0, "!", true, true)};
+  std::string m;
+  std::vector<size_t> fronteiras;
+  for (const std::string& q : quadros) fronteiras.push_back((m += q).size());
+  const auto emprestados = [] { return contagemTramas().feitos - contagemTramas().livres; };
+  EXPECT_EQ(emprestados(), 0);
+  int feitos = -1;
+  for (int rodada = 0; rodada < 2; ++rodada) {
+    for (size_t i = 0; i < m.size(); ++i) {
+      a->cEvento(&m[i], 1);
+      b->cEvento(&m[i], 1);
+      const bool entreQuadros = std::find(fronteiras.begin(), fronteiras.end(), i + 1) != fronteiras.end();
+      ASSERT_EQ(emprestados(), entreQuadros ? 0 : 2) << "round " << rodada << ", byte " << i;
+    }
+    if (rodada == 0) feitos = contagemTramas().feitos;
+    EXPECT_EQ(contagemTramas().feitos, feitos);
+  }
+  ASSERT_EQ(clientes, b);
+  a->cDescarrega();
+  b->cDescarrega();
+  const std::string linhas = "1/Ana. " + std::string(200, 'x') + "!\r\n|1/Bia. " + std::string(200, 'x') + "!\r\n|";
+  const std::string esperado = "Ap|" + linhas + "Ap|" + linhas;
+  EXPECT_EQ(quadrosLidos(le(fdA)), esperado);
+  EXPECT_EQ(quadrosLidos(le(fdB)), esperado);
 }
 
 TEST(WebLinha, ReadsAddressPortAndUrl) {
