@@ -20,6 +20,7 @@
 #include "gateway/web.h"
 #include "gateway/web/admissao.h"
 #include "text/dobra.h"
+#include "gateway_falso.h"
 #include "quadroweb.h"
 #include "relogio_falso.h"
 #include "soquetes.h"
@@ -40,25 +41,16 @@ std::string pedido(const std::string& caminho) {
          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
-class WebLocal : public ::testing::Test {
+class WebLocal : public GatewayFalso {
  protected:
-  static void SetUpTestSuite() { montaTabelas(); }
   void SetUp() override {
-    ASSERT_EQ(clientes, nullptr);
-    ASSERT_EQ(TConexaoHttp::quantos, 0);
+    GatewayFalso::SetUp();
     relogio = relogioFalso;
     esqueceConvites();
     esqueceEnderecos();
   }
   void TearDown() override {
-    while (clientes != nullptr) delete clientes;
-    // Requests a case left alive.
-    for (TComunica* p = niveis[kNivelNormal].cabeca; p != nullptr;) {
-      TComunica* seguinte = p->cProximo();
-      if (dynamic_cast<TConexaoHttp*>(p) != nullptr) delete p;
-      p = seguinte;
-    }
-    for (int fd : pontas_) close(fd);
+    GatewayFalso::TearDown();
     relogio = relogioMonotonico;
     esqueceConvites();
     esqueceEnderecos();
@@ -66,12 +58,11 @@ class WebLocal : public ::testing::Test {
 
   // A connection accepted by the web listener from `ip`; the far end is returned.
   int conecta(const char* ip = "127.0.0.1") {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
-    pontas_.push_back(par[1]);
+    int ponta;
+    const int nosso = par(ponta);
     const sockaddr_in a = endereco(ip);
-    escuta_.cConecta(par[0], &a);
-    return par[1];
+    escuta_.cConecta(nosso, &a);
+    return ponta;
   }
 
   // The newest object on the normal level: the request just made.
@@ -95,7 +86,6 @@ class WebLocal : public ::testing::Test {
   }
 
   TEscutaWeb escuta_;
-  std::vector<int> pontas_;
 };
 
 TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
