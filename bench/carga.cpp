@@ -115,10 +115,14 @@ bool Carga::enviaLinha(const Usuario& x, const std::string& linha) {
   return send(x.conexao.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
-void Carga::aqueceGateway(int porta) {
-  entraNoGateway(porta, 1);
+void Carga::aqueceGateway(int porta, int portaWeb) {
+  if (portaWeb > 0) {
+    entraNoGateway(porta, 0, 1, portaWeb);
+  } else {
+    entraNoGateway(porta, 1);
+  }
   const int fd = usuarios_[0].conexao.fd();
-  enviaTudo(fd, "/sair\r\n");
+  enviaTudo(fd, portaWeb > 0 ? textoWeb("/sair") : std::string("/sair\r\n"));
   const Ns fim = agora() + 5 * kS;
   char lixo[4096];
   for (ssize_t r; (r = recv(fd, lixo, sizeof lixo, 0)) != 0 && agora() < fim;) {

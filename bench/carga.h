@@ -57,8 +57,11 @@ class Carga {
   // the web listener on `portaWeb`, upgraded and named.
   void entraNoGateway(int porta, int n, int web = 0, int portaWeb = 0, int quadros = 0);
   // One user logs in and leaves, so that the code and tables a session
-  // touches are resident before the baseline is read.
-  void aqueceGateway(int porta);
+  // touches are resident before the baseline is read; with `portaWeb`, a
+  // web user, so that what the web path makes once (the hash's tables, the
+  // shared frame contexts, the HTTP connection's place in the heap) is in
+  // the baseline too and not spread over the users measured.
+  void aqueceGateway(int porta, int portaWeb = 0);
   // The first user asks the gateway for the MUD and everyone hears it linked.
   void ligaMudPeloGateway();
   void aceitaMud();

@@ -10,10 +10,11 @@
 //
 // What it measures, for each N:
 //  - Memory: VmRSS of the gateway once N users have logged in, minus VmRSS
-//    with none, divided by N. One user logs in and leaves before the baseline,
-//    so the code a session runs is already resident. Pages are 4 KiB, so the
-//    figure for one user is coarse. The whole VmRSS is also read at the end
-//    of the fixed load.
+//    with none, divided by N. One user logs in and leaves before the
+//    baseline (and one web user when web users are measured), so the code a
+//    session runs and what the web path makes once are already resident.
+//    Pages are 4 KiB, so the figure for one user is coarse. The whole VmRSS
+//    is also read at the end of the fixed load.
 //  - Idle wake-ups: voluntary context switches of the gateway (each one a
 //    sleep that ended) per second, read from /proc/PID/status over 4 s with
 //    the users logged in, the MUD linked and no traffic.
@@ -112,11 +113,12 @@ Linha medeUm(const Opcoes& o, int n) {
       a = iniciaZandor(o.binario, n, o.wss);
     }
     c.defineAlvo(a.pid);
-    c.aqueceGateway(a.porta);
-    const long long rss0 = campoStatus(a.pid, "VmRSS:");
-    const long long anon0 = campoStatus(a.pid, "RssAnon:");
     const int web = std::min(o.web, n);
     if (web > 0 && a.portaWeb == 0) falha("--web needs a gateway started here, with its web line");
+    c.aqueceGateway(a.porta);
+    if (web > 0) c.aqueceGateway(a.porta, a.portaWeb);
+    const long long rss0 = campoStatus(a.pid, "VmRSS:");
+    const long long anon0 = campoStatus(a.pid, "RssAnon:");
     c.entraNoGateway(a.porta, n - web, web, a.portaWeb, std::min(o.quadros, n - web));
     c.pausa(300 * kMs);
     l.rssPorUsuario = static_cast<double>(campoStatus(a.pid, "VmRSS:") - rss0) / n;

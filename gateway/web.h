@@ -110,6 +110,15 @@ class TConexaoHttp : public TComunica, public TTempo {
 // A web user's frame state, made with its upgrade and gone with it.
 struct TEstadoWeb;
 
+// wslay's receive contexts, lent to web users only while a frame of theirs
+// is half read (codec/web.cpp): how many exist, and how many of those are
+// on the free list, lent to nobody.
+struct TTramasContagem {
+  int feitos;
+  int livres;
+};
+TTramasContagem contagemTramas();
+
 // The close code to answer a peer's close frame with, from its body
 // corpo[0..n): the peer's own code echoed when an endpoint may send it, 1000
 // for a close without one, 1002 for a code no endpoint may send (or a body

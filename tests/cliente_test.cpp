@@ -16,6 +16,7 @@
 
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "gateway_falso.h"
 #include "quadro.h"
 #include "soquetes.h"
 
@@ -40,12 +41,11 @@ std::vector<TCliente*> lista() {
   return r;
 }
 
-// Sessions created here are destroyed here; the far ends are closed; the
-// admission globals are put back as they were.
-class Usuarios : public ::testing::Test {
+// The shared fixture, with the admission globals put back as they were.
+class Usuarios : public GatewayFalso {
  protected:
   void SetUp() override {
-    ASSERT_EQ(clientes, nullptr);
+    GatewayFalso::SetUp();
     ipAntes_ = ipPermitido;
     permiteAntes_ = permiteRemoto;
     permiteRemoto = false;
@@ -54,35 +54,17 @@ class Usuarios : public ::testing::Test {
   }
 
   void TearDown() override {
-    while (clientes != nullptr) delete clientes;
-    for (int fd : pontas_) close(fd);
+    GatewayFalso::TearDown();
     ipPermitido = ipAntes_;
     permiteRemoto = permiteAntes_;
     limiteUsuarios = limiteAntes_;
     EXPECT_EQ(quantosUsuarios, 0);
   }
 
-  // A socket pair: the gateway's end is returned, the far end kept in `ponta`.
-  int par(int& ponta) {
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) std::abort();
-    pontas_.push_back(fds[1]);
-    ponta = fds[1];
-    return fds[0];
-  }
-
   // One connection from `ip` through admission; the far end in `ponta`.
   void chega(const char* ip, int& ponta) {
     const sockaddr_in de = endereco(ip);
     entrada_.cConecta(par(ponta), &de);
-  }
-
-  // A session made directly, with a socket and a protocol.
-  TCliente* sessao(int8_t protocolo, int& ponta) {
-    TCliente* c = new TCliente;
-    c->soqueteSaida = c->soqueteEntrada = par(ponta);
-    c->protocolo = protocolo;
-    return c;
   }
 
   static std::string saida(TCliente* c, int ponta) {
@@ -93,7 +75,6 @@ class Usuarios : public ::testing::Test {
   TPortaria entrada_;
 
  private:
-  std::vector<int> pontas_;
   uint32_t ipAntes_ = 0;
   bool permiteAntes_ = false;
   int limiteAntes_ = 0;

@@ -14,6 +14,7 @@
 #include "gateway/entrega.h"
 #include "gateway/historico.h"
 #include "gateway/mud.h"
+#include "gateway_falso.h"
 #include "quadro.h"
 #include "soquetes.h"
 #include "text/dobra.h"
@@ -77,58 +78,13 @@ TEST(Historico, KeepsAtMost256KiBAndCopiesAcrossTheRingsEnd) {
   EXPECT_EQ(h->bytes(), 0);
 }
 
-// Named users on socket pairs and a MUD link on another, the global history
-// emptied before and after.
-class Historia : public ::testing::Test {
+// Named users and a MUD link on the shared fixture.
+class Historia : public GatewayFalso {
  protected:
   void SetUp() override {
-    ASSERT_EQ(clientes, nullptr);
-    ASSERT_EQ(mud, nullptr);
-    montaTabelas();
-    historico.limpa();
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
-    mud = new TMud;
-    mud->soqueteSaida = mud->soqueteEntrada = fds[0];
-    mudPonta_ = fds[1];
+    GatewayFalso::SetUp();
+    ligaMud();
   }
-  void TearDown() override {
-    while (clientes != nullptr) delete clientes;
-    delete mud;
-    mud = nullptr;
-    close(mudPonta_);
-    for (int fd : pontas_) close(fd);
-    historico.limpa();
-  }
-
-  TCliente* usuario(int8_t protocolo, uint8_t opcoes, int& ponta, int buffer = 0) {
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) std::abort();
-    if (buffer > 0) {
-      setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-      setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    }
-    pontas_.push_back(fds[1]);
-    ponta = fds[1];
-    TCliente* c = new TCliente;
-    c->soqueteSaida = c->soqueteEntrada = fds[0];
-    c->protocolo = protocolo;
-    c->opcoes = opcoes;
-    c->etapa = kEtapaNomeado;
-    return c;
-  }
-
-  static void doMud(const std::string& bytes) { mud->cEvento(bytes.data(), static_cast<int32_t>(bytes.size())); }
-
-  // What the loop does for a user between passes: flush, and report a
-  // drained ring; then the far end reads.
-  static std::string passo(TCliente* c, int ponta) {
-    if (c->cModo() <= kModoNormal && !c->cVazio() && c->cDescarrega()) c->cEvento(nullptr, 1);
-    return le(ponta);
-  }
-
-  int mudPonta_ = -1;
-  std::vector<int> pontas_;
 };
 
 // The browser user's entry: the last 50 lines as that user reads them, in

@@ -20,6 +20,7 @@
 #include "framework/tempo.h"
 #include "gateway/cliente.h"
 #include "gateway/mud.h"
+#include "gateway_falso.h"
 #include "quadro.h"
 #include "soquetes.h"
 #include "text/dobra.h"
@@ -57,7 +58,7 @@ class Usuario {
  public:
   Usuario() {
     int par[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par) != 0) std::abort();
+    if (!parDeSoquetes(par)) std::abort();
     sessao_ = new TCliente;
     sessao_->soqueteSaida = sessao_->soqueteEntrada = par[0];
     sessao_->cArma(kDezSegundos);  // as admission does
@@ -125,13 +126,12 @@ void Usuario::recebeAosBytes(const std::string& bytes) {
   }
 }
 
-class Sessao : public ::testing::Test {
+// The shared fixture, with users that live as objects of the case (each
+// closes its own far end) and the wheel's hands put back.
+class Sessao : public GatewayFalso {
  protected:
-  static void SetUpTestSuite() { montaTabelas(); }
-
   void SetUp() override {
-    ASSERT_EQ(clientes, nullptr);
-    ASSERT_EQ(mud, nullptr);
+    GatewayFalso::SetUp();
     agoraAntes_ = rodaTempo.agora;
     voltaAntes_ = rodaTempo.volta;
   }
@@ -141,6 +141,7 @@ class Sessao : public ::testing::Test {
     usuarios_.clear();
     todos.clear();
     EXPECT_EQ(clientes, nullptr);
+    GatewayFalso::TearDown();
     // With every session gone the wheel is empty again, so its hands can go
     // back to where they were.
     bool vazia = true;

@@ -1,6 +1,7 @@
 // Socket helpers for the in-process tests that play the far end of a
-// connection: the one reader (what arrived, and whether the end came), a
-// reader that waits for the close, and filling a socket until it refuses.
+// connection: the pair a connection is made of, the one reader (what
+// arrived, and whether the end came), a reader that waits for the close,
+// and filling a socket until it refuses.
 #pragma once
 
 #include <poll.h>
@@ -9,6 +10,18 @@
 #include <string>
 
 namespace zandor {
+
+// A non-blocking AF_UNIX pair; `buffer` > 0 makes both sides' buffers that
+// small (the gateway's send side, the far end's receive side), so a ring
+// fills without megabytes. False when the system refuses.
+inline bool parDeSoquetes(int (&fds)[2], int buffer = 0) {
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) return false;
+  if (buffer > 0) {
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  }
+  return true;
+}
 
 // Everything the far end can read now (the socket is non-blocking); with
 // `fechou`, whether the connection's end was read too.

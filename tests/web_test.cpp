@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "gateway/web.h"
 #include "gateway/web/admissao.h"
 #include "text/dobra.h"
+#include "gateway_falso.h"
 #include "quadroweb.h"
 #include "relogio_falso.h"
 #include "soquetes.h"
@@ -39,25 +41,16 @@ std::string pedido(const std::string& caminho) {
          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 }
 
-class WebLocal : public ::testing::Test {
+class WebLocal : public GatewayFalso {
  protected:
-  static void SetUpTestSuite() { montaTabelas(); }
   void SetUp() override {
-    ASSERT_EQ(clientes, nullptr);
-    ASSERT_EQ(TConexaoHttp::quantos, 0);
+    GatewayFalso::SetUp();
     relogio = relogioFalso;
     esqueceConvites();
     esqueceEnderecos();
   }
   void TearDown() override {
-    while (clientes != nullptr) delete clientes;
-    // Requests a case left alive.
-    for (TComunica* p = niveis[kNivelNormal].cabeca; p != nullptr;) {
-      TComunica* seguinte = p->cProximo();
-      if (dynamic_cast<TConexaoHttp*>(p) != nullptr) delete p;
-      p = seguinte;
-    }
-    for (int fd : pontas_) close(fd);
+    GatewayFalso::TearDown();
     relogio = relogioMonotonico;
     esqueceConvites();
     esqueceEnderecos();
@@ -65,12 +58,11 @@ class WebLocal : public ::testing::Test {
 
   // A connection accepted by the web listener from `ip`; the far end is returned.
   int conecta(const char* ip = "127.0.0.1") {
-    int par[2];
-    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
-    pontas_.push_back(par[1]);
+    int ponta;
+    const int nosso = par(ponta);
     const sockaddr_in a = endereco(ip);
-    escuta_.cConecta(par[0], &a);
-    return par[1];
+    escuta_.cConecta(nosso, &a);
+    return ponta;
   }
 
   // The newest object on the normal level: the request just made.
@@ -94,7 +86,6 @@ class WebLocal : public ::testing::Test {
   }
 
   TEscutaWeb escuta_;
-  std::vector<int> pontas_;
 };
 
 TEST_F(WebLocal, AHeadHasTenSecondsAndRequestsAreBounded) {
@@ -305,6 +296,44 @@ TEST_F(WebLocal, LeavingInsideAMessageStopsThere) {
   bool fechou = false;
   EXPECT_EQ(quadrosLidos(le(fd, &fechou)), "1//Ana saiu\r\n|8\x03\xE8|");
   EXPECT_TRUE(fechou);
+}
+
+// wslay's receive contexts are lent only while a frame is half read. Two
+// users fed byte by byte, through a 16-bit length, a ping between fragments
+// and a continuation, each hold one exactly while a frame of theirs is open
+// and none between frames; a second round borrows the same ones again.
+TEST_F(WebLocal, ReceiveContextsAreLentOnlyWhileAFrameIsOpen) {
+  TCliente* a = nullptr;
+  TCliente* b = nullptr;
+  const int fdA = usuario("Ana", &a);
+  const int fdB = usuario("Bia", &b);
+  a->cDescarrega();
+  EXPECT_EQ(quadrosLidos(le(fdA)), "1//Bia chegou\r\n|");
+  const std::string quadros[] = {quadroWeb(1, "/ " + std::string(200, 'x'), true, false), quadroWeb(9, "p"),
+                                 quadroWeb(0, "!", true, true)};
+  std::string m;
+  std::vector<size_t> fronteiras;
+  for (const std::string& q : quadros) fronteiras.push_back((m += q).size());
+  const auto emprestados = [] { return contagemTramas().feitos - contagemTramas().livres; };
+  EXPECT_EQ(emprestados(), 0);
+  int feitos = -1;
+  for (int rodada = 0; rodada < 2; ++rodada) {
+    for (size_t i = 0; i < m.size(); ++i) {
+      a->cEvento(&m[i], 1);
+      b->cEvento(&m[i], 1);
+      const bool entreQuadros = std::find(fronteiras.begin(), fronteiras.end(), i + 1) != fronteiras.end();
+      ASSERT_EQ(emprestados(), entreQuadros ? 0 : 2) << "round " << rodada << ", byte " << i;
+    }
+    if (rodada == 0) feitos = contagemTramas().feitos;
+    EXPECT_EQ(contagemTramas().feitos, feitos);
+  }
+  ASSERT_EQ(clientes, b);
+  a->cDescarrega();
+  b->cDescarrega();
+  const std::string linhas = "1/Ana. " + std::string(200, 'x') + "!\r\n|1/Bia. " + std::string(200, 'x') + "!\r\n|";
+  const std::string esperado = "Ap|" + linhas + "Ap|" + linhas;
+  EXPECT_EQ(quadrosLidos(le(fdA)), esperado);
+  EXPECT_EQ(quadrosLidos(le(fdB)), esperado);
 }
 
 TEST(WebLinha, ReadsAddressPortAndUrl) {

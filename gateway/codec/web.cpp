@@ -17,10 +17,17 @@
 // close code to fail with, and recebe alone acts on it: one place where a
 // protocol fault ends the user.
 //
-// wslay's receive context (a 4 KiB input buffer among other things) is made
-// once per user, at the upgrade. Frames out are all whole, unmasked and
-// built in one call, so one shared send context serves every user; nothing
-// is allocated per message.
+// wslay's receive context (a 4 KiB input buffer among other things) is
+// borrowed from a shared free list only while wslay holds part of a frame of
+// the user's, and handed back as soon as it holds none: an idle web user
+// owns none. wslay does not say when that is, so it is counted from here:
+// every byte handed to wslay is owed back as the header and payload of the
+// frames it returns; when nothing is owed and no frame is open, its buffer
+// is empty and its state the initial one, as good as new for any user. The
+// list is never trimmed: it holds as many contexts as users were ever caught
+// mid-frame at once (usually a few, at most one per web user). Frames out are
+// all whole, unmasked and built in one call, so one shared send context
+// serves every user; nothing is allocated per message.
 #include <wslay/wslay.h>
 
 #include <cstring>
@@ -56,12 +63,19 @@ class TPulsoWeb : public TTempo {
   TCliente* dono = nullptr;
 };
 
+// A receive context on loan (see above), or on the free list.
+struct TTramasEntrada {
+  wslay_frame_context_ptr contexto = nullptr;
+  TTramasEntrada* proximo = nullptr;
+};
+
 struct TEstadoWeb {
-  wslay_frame_context_ptr tramas = nullptr;
+  TTramasEntrada* tramas = nullptr;  // only while wslay holds part of a frame
   // The delivery being read, for the receive callback.
   const char* entrada = nullptr;
   const char* fimEntrada = nullptr;
 
+  uint64_t devido = 0;         // bytes handed to wslay, not yet returned in a frame
   uint64_t lidoQuadro = 0;     // payload bytes of the current frame so far
   int32_t tamanhoMensagem = 0; // payload bytes of the current message so far
   bool emMensagem = false;     // a text message began and has not ended
@@ -109,19 +123,75 @@ ssize_t escreve(const uint8_t* bytes, size_t len, int, void*) {
   return static_cast<ssize_t>(len);
 }
 
-ssize_t recebe(uint8_t* buf, size_t len, int, void* dados) {
-  TEstadoWeb* e = static_cast<TEstadoWeb*>(dados);
+// The web user being read: contexts change hands, so the receive callback
+// learns whose bytes to take from here, set before every wslay_frame_recv.
+TEstadoWeb* lendoWeb = nullptr;
+
+ssize_t recebe(uint8_t* buf, size_t len, int, void*) {
+  TEstadoWeb* e = lendoWeb;
   const size_t resta = static_cast<size_t>(e->fimEntrada - e->entrada);
   const size_t n = len < resta ? len : resta;
   if (n == 0) return -1;  // wslay: nothing now, WSLAY_ERR_WANT_READ
   std::memcpy(buf, e->entrada, n);
   e->entrada += n;
+  e->devido += n;
   return static_cast<ssize_t>(n);
 }
 
 int mascara(uint8_t*, size_t, void*) { return -1; }  // a server never masks
 
 constexpr wslay_frame_callbacks kCallbacks = {escreve, recebe, mascara};
+
+// ---- receive contexts on loan ------------------------------------------------
+
+struct TTramasLivres {
+  TTramasEntrada* primeiro = nullptr;
+  int quantos = 0;  // on the list
+  int feitos = 0;   // ever made and still alive
+} tramasLivres;
+
+TTramasEntrada* tomaTramas() {
+  TTramasLivres& l = tramasLivres;
+  if (TTramasEntrada* t = l.primeiro) {
+    l.primeiro = t->proximo;
+    --l.quantos;
+    return t;
+  }
+  TTramasEntrada* t = new (std::nothrow) TTramasEntrada;
+  if (t == nullptr) return nullptr;
+  if (wslay_frame_context_init(&t->contexto, &kCallbacks, nullptr) != 0) {
+    delete t;
+    return nullptr;
+  }
+  ++l.feitos;
+  return t;
+}
+
+// Back to the list only when idle; a context caught mid-frame (its user is
+// leaving) holds state no other user may inherit, so it is freed.
+void devolveTramas(TEstadoWeb& w) {
+  TTramasEntrada* t = w.tramas;
+  if (t == nullptr) return;
+  w.tramas = nullptr;
+  if (w.devido == 0 && w.lidoQuadro == 0) {
+    t->proximo = tramasLivres.primeiro;
+    tramasLivres.primeiro = t;
+    ++tramasLivres.quantos;
+    return;
+  }
+  wslay_frame_context_free(t->contexto);
+  delete t;
+  --tramasLivres.feitos;
+}
+
+// The bytes of a frame's header as wslay read it: 2, the extended length
+// when the payload needs one, and the mask. A header longer than needed
+// (lengths written in more bytes than they need) only leaves bytes owed, so
+// that context stays with its user: never handed back too soon.
+uint64_t cabecalhoRecebido(const wslay_frame_iocb& io) {
+  const uint64_t extendido = io.payload_length < 126 ? 0 : io.payload_length <= 0xFFFF ? 2 : 8;
+  return 2 + extendido + (io.mask ? 4 : 0);
+}
 
 // A frame around the payload already written at saida + kFolgaMoldura:
 //
@@ -220,6 +290,8 @@ int fimMensagem(TCliente& s, TEstadoWeb& w) {
 // One piece of a frame's payload, as wslay hands it over.
 int pedaco(TCliente& s, TEstadoWeb& w, const wslay_frame_iocb& io) {
   const bool inicio = w.lidoQuadro == 0;
+  const uint64_t pago = io.data_length + (inicio ? cabecalhoRecebido(io) : 0);
+  w.devido = pago < w.devido ? w.devido - pago : 0;
   w.lidoQuadro += io.data_length;
   const bool fimQuadro = w.lidoQuadro == io.payload_length;
   if (fimQuadro) w.lidoQuadro = 0;
@@ -272,10 +344,18 @@ class TCodecWeb final : public TCodec {
     w.entrada = dados;
     w.fimEntrada = dados + n;
     w.ouviu = true;
+    if (w.tramas == nullptr && (w.tramas = tomaTramas()) == nullptr) {
+      falha(s, kFechoSaindo);
+      return false;
+    }
     for (;;) {
       wslay_frame_iocb io{};
-      const ssize_t r = wslay_frame_recv(w.tramas, &io);
-      if (r == WSLAY_ERR_WANT_READ) return true;
+      lendoWeb = &w;
+      const ssize_t r = wslay_frame_recv(w.tramas->contexto, &io);
+      if (r == WSLAY_ERR_WANT_READ) {
+        if (w.devido == 0 && w.lidoQuadro == 0) devolveTramas(w);
+        return true;
+      }
       // wslay's own refusals: a control frame too long or fragmented, a bad length.
       const int desfecho = r < 0 ? kFechoProtocolo : pedaco(s, w, io);
       if (desfecho == kSegue) continue;
@@ -310,16 +390,13 @@ const TCodecWeb webUnico;
 
 const TCodec& codecWeb = webUnico;
 
+TTramasContagem contagemTramas() { return {tramasLivres.feitos, tramasLivres.quantos}; }
+
 // ---- the web user's life -----------------------------------------------------
 
 bool TCliente::cIniciaWeb() {
   web = new (std::nothrow) TEstadoWeb;
   if (web == nullptr) return false;
-  if (wslay_frame_context_init(&web->tramas, &kCallbacks, web) != 0) {
-    delete web;
-    web = nullptr;
-    return false;
-  }
   web->pulso.dono = this;
   protocolo = kProtocoloWeb;
   // Colours are kept from the start and the text is UTF-8 both ways.
@@ -345,7 +422,7 @@ void TCliente::cFechaWeb(uint16_t codigo) {
 void TCliente::liberaWeb() {
   if (web == nullptr) return;
   cFechaWeb(kFechoNormal);
-  wslay_frame_context_free(web->tramas);
+  devolveTramas(*web);
   delete web;
   web = nullptr;
 }

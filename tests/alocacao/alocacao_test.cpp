@@ -26,6 +26,7 @@
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
 #include "gateway/web.h"
+#include "gateway_falso.h"
 #include "quadro.h"
 #include "quadroweb.h"
 #include "text/dobra.h"
@@ -98,8 +99,10 @@ namespace {
 
 using namespace std::string_literals;
 
-// What the far end of a socket has received, kept in a fixed array so that
-// reading it inside a counted stretch allocates nothing.
+// Users and the MUD link sit on the shared fixture's pairs, but not on its
+// fixture or its reader: the reader returns a string, and a case here must
+// read inside a counted stretch. What the far end of a socket has received
+// is kept in a fixed array instead, so that reading it allocates nothing.
 struct Recebido {
   char bytes[65536];
   size_t n = 0;
@@ -138,7 +141,7 @@ class Alocacao : public ::testing::Test {
     ASSERT_EQ(joao_.sessao->opcoes & kOpcaoUtf8, kOpcaoUtf8);
 
     int par[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    ASSERT_TRUE(parDeSoquetes(par));
     mud = new TMud;
     mud->soqueteSaida = mud->soqueteEntrada = par[0];
     parMud_ = par[1];
@@ -158,7 +161,7 @@ class Alocacao : public ::testing::Test {
 
   void entra(Usuario& u, const std::vector<std::string>& linhas) {
     int par[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+    ASSERT_TRUE(parDeSoquetes(par));
     u.sessao = new TCliente;
     u.sessao->soqueteSaida = u.sessao->soqueteEntrada = par[0];
     u.sessao->cArma(kTicksPrimeiraLinha);
@@ -382,7 +385,7 @@ TEST_F(Alocacao, HistoryRepliesToEveryKindOfUser) {
 TEST_F(Alocacao, LoopPassesWithTraffic) {
   // Held output on level 3 keeps both waits from sleeping.
   int par[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+  ASSERT_TRUE(parDeSoquetes(par));
   TComunica* despertador = new TComunica;
   despertador->soqueteSaida = par[0];
   despertador->cMuda(kModoRetido, 3);
@@ -421,7 +424,7 @@ TEST_F(Alocacao, LoopPassesWithTraffic) {
 // made once, at the upgrade.
 TEST_F(Alocacao, AWebUsersMessages) {
   int par[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
+  ASSERT_TRUE(parDeSoquetes(par));
   TEscutaWeb escuta;
   sockaddr_in local{};
   local.sin_family = AF_INET;

@@ -5,10 +5,11 @@
 
 #include <sys/socket.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <cstddef>
 #include <cstdint>
+
+#include "../soquetes.h"
 
 namespace fuzz {
 
@@ -33,14 +34,11 @@ class Fluxo {
   const uint8_t* fim_;
 };
 
-// A connected pair of non-blocking stream sockets: [0] for the gateway's
-// object, [1] for the harness.
+// A connected pair of non-blocking stream sockets, the unit tests' own
+// (soquetes.h): [0] for the gateway's object, [1] for the harness.
 struct Par {
   int fd[2] = {-1, -1};
-  Par() {
-    socketpair(AF_UNIX, SOCK_STREAM, 0, fd);
-    for (int s : fd) fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK);
-  }
+  Par() { zandor::parDeSoquetes(fd); }
   ~Par() {
     if (fd[1] >= 0) close(fd[1]);
   }
