@@ -153,7 +153,11 @@ TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb&
   uint32_t assento = 0;
   const Credencial credencial = credencialDe(req, par, &convite, &assento);
   if (credencial == kSemCredencial) return recusa(par, agora);
-  if (casaCheia()) return TAdmissao{kLotado, 0};
+  // A page taking its user back adds nobody: a full house does not stop it.
+  const bool retoma = TCliente::procuraRetoma(parametroConsulta(req.consulta, "retoma"),
+                                              credencial == kCredencialAssento ? assento : 0,
+                                              credencial == kCredencialLocal) != nullptr;
+  if (casaCheia() && !retoma) return TAdmissao{kLotado, 0};
   if (sonda) return TAdmissao{kAdmitido, 0};
   if (credencial == kCredencialConvite && !usaConvite(convite.p, convite.n)) return recusa(par, agora);
   resposta.codigo = kAdmitido;

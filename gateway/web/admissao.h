@@ -17,7 +17,8 @@
 //        - loopback: peer 127.0.0.1, no forwarding
 //          field, and a Host that names loopback
 //        - an invite in the query, unused and fresh
-//   4. a full house                                   503
+//   4. a full house, unless the request takes back    503
+//      a user of its own (?retoma=, the same way in)
 //   5. the credential is used (the invite spent,      101
 //      the seat's last use refreshed)
 //

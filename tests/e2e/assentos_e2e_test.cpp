@@ -148,6 +148,21 @@ TEST(Assentos, AnInviteBecomesASeatThatOutlivesARestart) {
   EXPECT_EQ(status, k101);
 }
 
+// An away user keeps its place under the cap, and taking it back needs none.
+TEST(RetomaCheia, AnAwayUserKeepsItsPlaceAndComesBackToAFullHouse) {
+  Gateway g{"%PORTA%\nusuarios = 2\nweb = 127.0.0.1 %PORTAWEB%\n"};
+  Conexao ana = g.usuarioTelnet("Ana");
+  Conexao caio = web(g, "Caio", kId);
+  caio.fecha();
+  ana.envia("/quem\r\n");
+  ASSERT_TRUE(ana.leAte("Caio (ausente)\r\n"));
+  std::string status;
+  sobe(g, "/ws?retoma=" + kOutroId, "", "127.0.0.1", &status);
+  EXPECT_EQ(status, "HTTP/1.1 503 Service Unavailable");
+  Conexao volta = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  EXPECT_EQ(status, k101);
+}
+
 class Retoma : public ::testing::Test {
  protected:
   void SetUp() override {
