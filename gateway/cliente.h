@@ -107,8 +107,9 @@ class TCliente : public TComunica, public TTempo {
   // loopback), or null.
   static TCliente* procuraRetoma(TTrecho id, uint32_t assento, bool local);
   // This user takes the link of `http` over (its socket and TLS session),
-  // answers the upgrade with `resposta`, then sends what was kept.
-  void cRetoma(TComunica& http, const char* resposta, int n);
+  // answers the upgrade with `resposta`, then sends what was kept. False
+  // when memory is short: the link is closed and the user stays away.
+  [[nodiscard]] bool cRetoma(TComunica& http, const char* resposta, int n);
   // The user's entry for "/quem".
   void cEntradaQuem(char* destino, int tamanho) const;
 

@@ -67,7 +67,7 @@ bool TCliente::cAusenta() {
   return true;
 }
 
-void TCliente::cRetoma(TComunica& http, const char* resposta, int n) {
+bool TCliente::cRetoma(TComunica& http, const char* resposta, int n) {
   if (retoma->ausente) {
     cArma(0);
   } else {
@@ -78,8 +78,17 @@ void TCliente::cRetoma(TComunica& http, const char* resposta, int n) {
     retoma->guardado.cComeca();
   }
   liberaWeb();
+  // Half a line typed on the old link is no part of the new one.
+  static_cast<void>(montagem.fecha());
+  montagem.solta();
   adota(http.cede());
-  cRenovaWeb();
+  if (!cRenovaWeb()) {
+    // No frame state to be had: the new link goes, the user stays away.
+    cFecha(false);
+    retoma->ausente = true;
+    cArma(kTicksAusencia);
+    return false;
+  }
   retoma->ausente = false;
   cEnvia(resposta, n);
   avisaPerdidas();
@@ -87,6 +96,7 @@ void TCliente::cRetoma(TComunica& http, const char* resposta, int n) {
   if (assento != 0) renovaAssento(assento);
   cArma(etapa == kEtapaNomeado ? kTicksNomeado : kTicksPedido);
   escoaGuardado();
+  return true;
 }
 
 // The lost count, ahead of everything kept.

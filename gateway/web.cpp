@@ -392,8 +392,9 @@ void TConexaoHttp::promove(const char* chave, const TAdmissao& admissao, TTrecho
   // The socket, and its TLS session, change hands: this object must not
   // close them.
   if (retomando) {
-    c->cRetoma(*this, resposta, n);
+    const bool tomou = c->cRetoma(*this, resposta, n);
     delete this;
+    if (!tomou) return;
   } else {
     c->adota(cede());
     delete this;
