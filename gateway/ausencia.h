@@ -107,4 +107,22 @@ class TAusencia {
 
 static_assert(TAusencia::kCabeca < kBytesAusencia, "a record's length leaves room for its bytes");
 
+inline constexpr int kTamanhoRetoma = 65;  // a resume id: 64 characters and a terminator
+
+// What binds a web user to the resume id its page sent: the id, made with
+// the user when it came with one and was admitted by a seat or as loopback,
+// and the away state. Small (the store's buffer is taken only while away or
+// still draining), and only web users with an id have one.
+//
+//   linked  --link ends, no /sair-->  away (ausente: output kept, 10 min)
+//   away    --same id, same admission-->  draining (escoando: kept output
+//           goes first, new output queues behind it)  --empty-->  linked
+//   away    --10 min-->  gone, "//APELIDO saiu"
+struct TRetoma {
+  char id[kTamanhoRetoma] = {};
+  bool ausente = false;   // no link: output goes to `guardado`
+  bool escoando = false;  // linked again, `guardado` still being sent
+  TAusencia guardado;
+};
+
 }  // namespace zandor

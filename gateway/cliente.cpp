@@ -10,6 +10,7 @@
 #include <new>
 
 #include "gateway/mensagens.h"
+#include "gateway/web/assentos.h"
 #include "text/formata.h"
 #include "text/utf8.h"
 
@@ -47,6 +48,8 @@ TCliente::~TCliente() {
   Usuarios::tira(clientes, this);
   --quantosUsuarios;
   liberaWeb();  // a web user's close frame goes out with the flush below
+  delete retoma;
+  if (assento != 0) renovaAssento(assento);
 }
 
 // A text converted to UTF-8 grows at most threefold (see kTamanhoUtf8).
@@ -57,7 +60,7 @@ bool TCliente::cEscreve(const char* texto) {
     texto = utf8;
   }
   char saida[kCapacidadeCodificada];
-  return cEnvia(saida, codec().codifica(saida, texto, sizeof saida, opcoes));
+  return cManda(saida, codec().codifica(saida, texto, sizeof saida, opcoes));
 }
 
 void TCliente::cPedeApelido() { cEscreve(msg::kDigiteApelido); }

@@ -15,9 +15,11 @@
 #include "framework/comunica.h"
 #include "framework/escuta.h"
 #include "framework/tempo.h"
+#include "gateway/ausencia.h"
 #include "gateway/codec/codec.h"
 #include "gateway/estado.h"
 #include "gateway/linhas.h"
+#include "text/http.h"
 
 namespace zandor {
 
@@ -87,6 +89,27 @@ class TCliente : public TComunica, public TTempo {
   void cComecaWeb();
   // Queues a close frame with `codigo`, once; nothing for other users.
   void cFechaWeb(uint16_t codigo);
+  // A fresh frame state for a new link of the same web user.
+  bool cRenovaWeb();
+
+  // Every byte for this user's reader goes through here: queued in the
+  // ring, or kept while the user is away (retoma.cpp). False when refused.
+  bool cManda(const void* bytes, int32_t n);
+  // Away: a web user bound to a resume id whose link ended without /sair.
+  bool cAusente() const { return retoma != nullptr && retoma->ausente; }
+  // The link ended: the user goes away (true), or it is not bound (false:
+  // the caller ends it). False too when the store cannot be had.
+  [[nodiscard]] bool cAusenta();
+  // Binds a new web user to the id its page sent (when it has a seat or is
+  // loopback); false when memory is short (the user is merely unbound).
+  bool cVincula(TTrecho id);
+  // The user bound to `id` admitted the same way (same seat, or both
+  // loopback), or null.
+  static TCliente* procuraRetoma(TTrecho id, uint32_t assento, bool local);
+  // This user takes the link of `http` over (its socket and TLS session),
+  // answers the upgrade with `resposta`, then sends what was kept. False
+  // when memory is short: the link is closed and the user stays away.
+  [[nodiscard]] bool cRetoma(TComunica& http, const char* resposta, int n);
 
   // The last `linhas` lines of the history (reprise.cpp), streamed as the
   // ring drains; with nothing kept, msg::kHistoricoVazio when `avisaVazio`,
@@ -95,9 +118,6 @@ class TCliente : public TComunica, public TTempo {
   // Sends what the ring takes of a history under way.
   void cBombeiaHistoria();
   bool cHistoriando() const { return historiaEtapa != kHistoriaParada; }
-
-  // Whether the user is away.
-  bool cAusente() const { return false; }
 
   // A line of this user's for the MUD: a watcher's goes nowhere, and the
   // watcher is told so.
@@ -113,6 +133,9 @@ class TCliente : public TComunica, public TTempo {
   // upgrade by an invite to watch; never for anyone else.
   bool assiste = false;
   struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
+  TRetoma* retoma = nullptr;         // a web user bound to a resume id; null for the rest
+  uint32_t assento = 0;              // the seat that let it in (assentos.h), 0 for none
+  bool admitidoLocal = false;        // let in as loopback
   TMontagem montagem;                // the line being assembled
 
  private:
@@ -126,17 +149,23 @@ class TCliente : public TComunica, public TTempo {
 
   [[nodiscard]] bool trataLinha(char* texto, bool longa);
   [[nodiscard]] bool despacha(char* texto, bool longa);
-  void liberaWeb();
+  void liberaWeb(bool comFecho = true);  // without: the link is gone, no close frame
 
   void escolheApelido(const char* texto);
   void comandoHistoria(const char* argumento);
   bool folgaHistoria();
+  void escoaGuardado();
+  void avisaPerdidas();
   void comandoMud(char* argumento);
   void listaUsuarios();
   void mudaApelido(char* argumento);
   void permiteEndereco(const char* argumento);
   void convida(bool paraAssistir);
   void textoOuConversa(char* texto, const char* digitado);
+  [[nodiscard]] bool revoga(const char* argumento);
+
+ public:
+  void cDespeRevogado(bool destroi = true);
 };
 
 class TPortaria : public TEscuta {
@@ -145,6 +174,13 @@ class TPortaria : public TEscuta {
 };
 
 void escreveTodos(const char* texto);
+
+// Whether an away user goes by `apelido` (compared as nicknames are): it
+// keeps it while away, so nobody else may take it.
+bool apelidoAusente(const char* apelido);
+
+// What the users say of seat `id` (assentos.h's presencaAssento).
+int presencaNoAssento(uint32_t id);
 
 // True when the users have reached the cap: a new connection is refused.
 bool casaCheia();

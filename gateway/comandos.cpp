@@ -23,6 +23,7 @@
 #include "gateway/mud.h"
 #include "gateway/tentativa.h"
 #include "gateway/web.h"
+#include "gateway/web/assentos.h"
 #include "text/brancos.h"
 #include "text/dobra.h"
 #include "text/formata.h"
@@ -39,7 +40,8 @@ constexpr char kControleC = 3;
 constexpr int kPortaMin = 1, kPortaMax = 65535;
 
 enum class Acao : uint8_t {
-  Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Convite, ConviteVer, Historia
+  Sair, Terminar, Ajuda, ControleC, Nome, Quem, C1, C2, C3, Con, Mud, Convite, ConviteVer, Historia,
+  Assentos, Revoga
 };
 
 // The last column: a row left without it is refused to a watcher, so a new
@@ -72,6 +74,8 @@ constexpr TComando kComandos[] = {
     {"/convite", false, false, Acao::Convite},
     {"/convite ver", false, false, Acao::ConviteVer},  // the whole line: "/convite verde" stays chat
     {"/historia", true, false, Acao::Historia, kAssistente},
+    {"/assentos", false, false, Acao::Assentos},
+    {"/revoga", true, false, Acao::Revoga},
 };
 
 const TComando* procuraComando(const char* texto) {
@@ -167,17 +171,23 @@ bool TCliente::cInterpreta(char* digitado) {
     case Acao::Historia:
       comandoHistoria(pulaBrancos(argumento));
       break;
+    case Acao::Assentos:
+      listaAssentos([](void* eu, const char* linha) { return static_cast<TCliente*>(eu)->cEscreve(linha); }, this);
+      break;
+    case Acao::Revoga:
+      return revoga(pulaBrancos(argumento));
   }
   return true;
 }
 
 void TCliente::escolheApelido(const char* texto) {
-  if (validaApelido(texto) != kApelidoValido) {
+  if (validaApelido(texto) != kApelidoValido || apelidoAusente(texto)) {
     cEscreve(msg::kApelidoInvalidoDigite);
     return;
   }
   copiaLimitada(apelido, texto, sizeof apelido);
   etapa = kEtapaNomeado;
+  if (assento != 0) nomeiaAssento(assento, apelido);
   char aviso[kTamanhoAviso];
   formata(aviso, sizeof aviso, msg::kChegou, apelido);
   escreveTodos(aviso);
@@ -187,7 +197,7 @@ void TCliente::escolheApelido(const char* texto) {
 }
 
 void TCliente::mudaApelido(char* argumento) {
-  if (validaApelido(argumento) != kApelidoValido) {
+  if (validaApelido(argumento) != kApelidoValido || apelidoAusente(argumento)) {
     cEscreve(msg::kApelidoInvalido);
     return;
   }
@@ -195,6 +205,7 @@ void TCliente::mudaApelido(char* argumento) {
   formata(aviso, sizeof aviso, msg::kConhecidoComo, apelido, argumento);
   copiaLimitada(apelido, argumento, sizeof apelido);
   etapa = kEtapaNomeado;
+  if (assento != 0) nomeiaAssento(assento, apelido);
   escreveTodos(aviso);
 }
 
@@ -220,6 +231,50 @@ void TCliente::listaUsuarios() {
     entradaQuem(entrada, *c);
     cEscreve(entrada);
   }
+}
+
+// A user on a revoked seat: told, and its link closed (1008); away, it
+// simply leaves. Without `destroi` the caller ends it.
+void TCliente::cDespeRevogado(bool destroi) {
+  if (cAusente()) {
+    char aviso[kTamanhoAviso];
+    formata(aviso, sizeof aviso, msg::kSaiu, apelido);
+    const bool nomeado = etapa == kEtapaNomeado;
+    delete this;
+    if (nomeado) escreveTodos(aviso);
+    return;
+  }
+  cEscreve(msg::kAcessoRevogado);
+  cFechaWeb(kFechoPolitica);
+  if (destroi) delete this;
+}
+
+// "/revoga APELIDO": the seats go, and so does whoever sits on them; false
+// when this user was one of them.
+bool TCliente::revoga(const char* argumento) {
+  char aviso[kTamanhoAviso];
+  if (revogaAssentos(argumento) == 0) {
+    formata(aviso, sizeof aviso, msg::kNenhumAssentoDe, argumento);
+    cEscreve(aviso);
+    return true;
+  }
+  formata(aviso, sizeof aviso, msg::kAssentoRevogado, argumento);
+  cEscreve(aviso);
+  bool euMesmo = false;
+  for (TCliente* c = clientes; c != nullptr;) {
+    TCliente* const seguinte = c->proximo;
+    if (c->assento != 0 && !assentoValido(c->assento)) {
+      if (c == this) {
+        euMesmo = true;  // ended by the caller, after this walk
+      } else {
+        c->cDespeRevogado();
+      }
+    }
+    c = seguinte;
+  }
+  if (!euMesmo) return true;
+  cDespeRevogado(false);
+  return false;
 }
 
 void TCliente::permiteEndereco(const char* argumento) {

@@ -97,7 +97,7 @@ int entregaLinha(const char* texto, int n) {
       f.geracao = geracao;
       ++construidas;
     }
-    c->cEnvia(f.bytes, f.n);
+    c->cManda(f.bytes, f.n);
   }
   return construidas;
 }
@@ -112,7 +112,7 @@ void entregaBruto(const char* bytes, int n) {
       f.n = codec.bruto(f.bytes, bytes, n, sizeof f.bytes);
       f.geracao = geracao;
     }
-    if (f.n > 0) c->cEnvia(f.bytes, f.n);
+    if (f.n > 0) c->cManda(f.bytes, f.n);
   }
 }
 

@@ -16,6 +16,7 @@
 #include "gateway/diretorio.h"
 #include "gateway/lotacao.h"
 #include "gateway/mensagens.h"
+#include "gateway/web/assentos.h"
 #include "gateway/mud.h"
 #include "gateway/sinais.h"
 #include "gateway/web.h"
@@ -75,6 +76,7 @@ void anotaLog(const char* formato, ...) {
 FimProcesso fimProcesso = [](int codigo) { std::exit(codigo); };
 
 void termina(int codigo) {
+  descarregaAssentos();  // the last uses, if the minute's write is still due
   std::fflush(stdout);
   fimProcesso(codigo);
   std::abort();
@@ -181,6 +183,9 @@ int inicia(int argc, char** argv) {
       relata(nullptr, "%s\n", erro);
       termina(1);
     }
+    // Seats given before a restart still let their browsers in.
+    presencaAssento = presencaNoAssento;
+    carregaAssentos(log);
   }
 
   std::fputs(msg::kLogFeito, log);

@@ -115,7 +115,7 @@ inline constexpr char kAjudaRevoga[] = "/revoga apelido - Tira o acesso de quem 
 inline constexpr char kAjudaConvite[] =
     "/convite [ver] - Cria um link para algu\xE9m entrar pelo navegador (ver: s\xF3 assiste)";
 
-// "/ajuda": twenty-one lines, in order.
+// "/ajuda": twenty-three lines, in order.
 inline constexpr const char* kAjuda[] = {
     "Ajuda:",
     "/sair ou /quit - Sai do Zandor",
@@ -137,6 +137,8 @@ inline constexpr const char* kAjuda[] = {
     "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
     kAjudaConvite,
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
+    kAjudaAssentos,
+    kAjudaRevoga,
     "Fim da ajuda",
 };
 

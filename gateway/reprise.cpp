@@ -84,8 +84,11 @@ void TCliente::cMostraHistoria(int linhas, bool avisaVazio) {
 }
 
 // Whether the ring has room for one more step of the stream beside the
-// reserve: one flush is tried when it has not.
+// reserve: one flush is tried when it has not. An away user's store takes
+// everything (and keeps the newest); one still sending what it kept waits
+// until that is out, so the order holds.
 bool TCliente::folgaHistoria() {
+  if (retoma != nullptr && (retoma->ausente || retoma->escoando)) return retoma->ausente;
   if (cLivre() >= kReservaTextos) return true;
   cDescarrega();
   return cLivre() >= kReservaTextos;
@@ -117,7 +120,7 @@ void TCliente::cBombeiaHistoria() {
         }
         // As the MUD's delivery would have written it to this user.
         historico.copia(historiaProxima, linhaMud);
-        if (!cEnvia(saida, formaPara(*this, linhaMud, saida, sizeof saida))) return;
+        if (!cManda(saida, formaPara(*this, linhaMud, saida, sizeof saida))) return;
         ++historiaProxima;
         break;
       }

@@ -8,6 +8,7 @@
 #include "gateway/mensagens.h"
 #include "gateway/mud.h"
 #include "text/brancos.h"
+#include "text/formata.h"
 
 namespace zandor {
 
@@ -37,10 +38,12 @@ void TMontagem::solta() {
 
 void TCliente::cEvento(const char* dados, int32_t n) {
   if (dados == nullptr) {
-    if (n == 0)
-      delete this;  // closed or failed: leave silently
-    else
-      cBombeiaHistoria();  // drained: a history under way goes on
+    if (n == 0) {
+      if (!cAusenta()) delete this;  // closed or failed: away, or gone silently
+    } else {
+      escoaGuardado();     // drained: what was kept while away goes on,
+      cBombeiaHistoria();  // then a history under way
+    }
     return;
   }
   static_cast<void>(codec().recebe(*this, dados, n));  // nothing follows either way
@@ -100,6 +103,18 @@ bool TCliente::despacha(char* texto, bool longa) {
 }
 
 void TCliente::cExpira() {
+  if (cAusente()) {
+    // Ten minutes away: gone, as if it had left.
+    if (etapa == kEtapaNomeado) {
+      char aviso[kTamanhoApelido + 16];
+      formata(aviso, sizeof aviso, msg::kSaiu, apelido);
+      delete this;
+      escreveTodos(aviso);
+      return;
+    }
+    delete this;
+    return;
+  }
   switch (etapa) {
     case kEtapaSaudado:
       cEnvia(msg::kTempoEsgotado, -1);

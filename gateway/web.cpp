@@ -2,6 +2,7 @@
 #include "gateway/web.h"
 
 #include <arpa/inet.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <sys/socket.h>
@@ -17,6 +18,8 @@
 #include "gateway/mensagens.h"
 #include "gateway/paginas.h"
 #include "gateway/web/admissao.h"
+#include "gateway/web/assentos.h"
+#include "text/formulario.h"
 #include "framework/laco.h"
 #include "framework/relogio.h"
 #include "text/brancos.h"
@@ -37,6 +40,7 @@ constexpr char kGuidWebSocket[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 constexpr int kTamanhoChave = 24;      // 16 bytes in base64
 
 static_assert(kMaxCabecaHttp == kMaxCabecalhoHttp, "the head kept is the head the parser reads");
+static_assert(kMaxCorpoHttpWeb == kMaxCorpoHttp, "the body kept is the body the parser allows");
 
 // Sent at once and closed, when kMaxPedidos are being read already, or
 // kMaxCabecasPorEndereco from the same address; in clear only.
@@ -49,10 +53,12 @@ struct TStatus {
 };
 constexpr TStatus kStatus[] = {
     {200, "OK"},
+    {204, "No Content"},
     {400, "Bad Request"},
     {403, "Forbidden"},
     {404, "Not Found"},
     {405, "Method Not Allowed"},
+    {413, "Content Too Large"},
     {429, "Too Many Requests"},
     {431, "Request Header Fields Too Large"},
     {503, "Service Unavailable"},
@@ -193,7 +199,7 @@ void TConexaoHttp::cEvento(const char* dados, int32_t n) {
   // The head is kept whole up to its bound; bytes after its end (a client
   // that speaks first after an upgrade) are handed to the user.
   const int32_t antes = lido;
-  const int32_t cabe = kMaxCabecaHttp - lido;
+  const int32_t cabe = kMaxCabecaHttp + kMaxCorpoHttp - lido;
   const int32_t toma = n < cabe ? n : cabe;
   std::memcpy(cabeca + lido, dados, static_cast<size_t>(toma));
   lido += toma;
@@ -210,15 +216,60 @@ void TConexaoHttp::cEvento(const char* dados, int32_t n) {
     default:
       break;
   }
+  if (pedido.metodo == kMetodoPost) {
+    // A form's body follows its head; it is answered once whole.
+    if (pedido.tamanhoCorpo < 0) {
+      responde(413, nullptr, nullptr, 0, false);
+      return;
+    }
+    if (lido < pedido.tamanho + pedido.tamanhoCorpo) return;
+    entra(pedido, cabeca + pedido.tamanho, pedido.tamanhoCorpo);
+    return;
+  }
   // What of this delivery lies past the head.
   const int32_t usados = pedido.tamanho - antes;
   trata(pedido, dados + usados, n - usados);
 }
 
+// POST /entrar: an invite exchanged for a seat, whose secret goes back in
+// a cookie. Any other target: 404.
+void TConexaoHttp::entra(const TPedidoHttp& req, const char* corpoForm, int32_t n) {
+  if (!trechoIgual(req.caminho, "/entrar")) {
+    responde(404, nullptr, nullptr, 0, false);
+    return;
+  }
+  bool assiste = false;
+  const TAdmissao admissao = decideEntrada(req, corpoForm, n, peer, configWeb, relogio(), &assiste);
+  if (admissao.codigo != kAdmitido) {
+    respondeRecusa(admissao);
+    return;
+  }
+  char segredo[kTamanhoSegredo];
+  if (criaAssento(assiste, segredo) == 0) {
+    responde(503, nullptr, nullptr, 0, false);
+    return;
+  }
+  char campo[kTamanhoCampoCookie];
+  campoCookieAssento(campo, segredo, configWeb.tls);
+  OPENSSL_cleanse(segredo, sizeof segredo);
+  char extras[kTamanhoResposta];
+  formata(extras, sizeof extras, "%sCache-Control: no-store\r\n", campo);
+  OPENSSL_cleanse(campo, sizeof campo);
+  static constexpr unsigned char kNada[] = "";
+  responde(204, extras, kNada, 0, false);
+  OPENSSL_cleanse(extras, sizeof extras);
+}
+
+void TConexaoHttp::respondeRecusa(const TAdmissao& admissao) {
+  char extras[kTamanhoResposta] = "";
+  if (admissao.codigo == kDemais) formata(extras, sizeof extras, "Retry-After: %d\r\n", admissao.esperaS);
+  responde(admissao.codigo, extras, nullptr, 0, false);
+}
+
 void TConexaoHttp::trata(const TPedidoHttp& req, const char* sobra, int32_t nSobra) {
   const bool cabecaSo = req.metodo == kMetodoHead;
   if (!cabecaSo && req.metodo != kMetodoGet) {
-    responde(405, "Allow: GET, HEAD\r\n", nullptr, 0, false);
+    responde(405, "Allow: GET, HEAD, POST\r\n", nullptr, 0, false);
     return;
   }
   // The path as a text: the head's copy is ours to cut.
@@ -226,22 +277,23 @@ void TConexaoHttp::trata(const TPedidoHttp& req, const char* sobra, int32_t nSob
   std::memcpy(caminho, req.caminho.p, static_cast<size_t>(req.caminho.n));
   caminho[req.caminho.n] = '\0';
   if (std::strcmp(caminho, "/ws") == 0) {
-    if (cabecaSo || !temToken(req.upgrade, "websocket") || !temToken(req.connection, "upgrade") ||
-        !chaveValida(req.chaveWs) || !trechoIgual(req.versaoWs, "13")) {
-      responde(400, "Sec-WebSocket-Version: 13\r\n", nullptr, 0, false);
+    // Who would get in is answered first, so that a page probing why its
+    // WebSocket failed learns it; a probe spends nothing.
+    const bool upgrade = !cabecaSo && temToken(req.upgrade, "websocket") && temToken(req.connection, "upgrade") &&
+                         chaveValida(req.chaveWs) && trechoIgual(req.versaoWs, "13");
+    const TAdmissao admissao = decideAdmissao(req, peer, configWeb, relogio(), !upgrade);
+    if (admissao.codigo != kAdmitido) {
+      respondeRecusa(admissao);
       return;
     }
-    const TAdmissao admissao = decideAdmissao(req, peer, configWeb, relogio());
-    if (admissao.codigo != kAdmitido) {
-      char extras[kTamanhoResposta] = "";
-      if (admissao.codigo == kDemais) formata(extras, sizeof extras, "Retry-After: %d\r\n", admissao.esperaS);
-      responde(admissao.codigo, extras, nullptr, 0, false);
+    if (!upgrade) {
+      responde(400, "Sec-WebSocket-Version: 13\r\n", nullptr, 0, false);
       return;
     }
     char chave[kTamanhoChave + 1];
     std::memcpy(chave, req.chaveWs.p, kTamanhoChave);
     chave[kTamanhoChave] = '\0';
-    promove(chave, admissao.assiste, sobra, nSobra);
+    promove(chave, admissao, parametroConsulta(req.consulta, "retoma"), sobra, nSobra);
     return;
   }
   const TPagina* pagina = procuraPagina(caminho);
@@ -264,14 +316,18 @@ void TConexaoHttp::responde(int codigo, const char* extras, const unsigned char*
     tamanho = static_cast<int32_t>(std::strlen(fraseDe(codigo)));
     tipo = "Content-Type: text/plain; charset=utf-8\r\n";
   }
-  char resposta[kTamanhoResposta];
+  // A 204 carries no Content-Length: it has no body to measure.
+  char comprimento[32] = "";
+  if (codigo != 204) formata(comprimento, sizeof comprimento, "Content-Length: %d\r\n", static_cast<int>(tamanho));
+  char resposta[2 * kTamanhoResposta];
   const int n = static_cast<int>(formata(resposta, sizeof resposta,
-                                         "HTTP/1.1 %d %s\r\n%s%sContent-Length: %d\r\n"
+                                         "HTTP/1.1 %d %s\r\n%s%s%s"
                                          "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
                                          codigo, fraseDe(codigo), tipo, extras != nullptr ? extras : "",
-                                         static_cast<int>(tamanho)) -
+                                         comprimento) -
                                  resposta);
   cEnvia(resposta, n);
+  OPENSSL_cleanse(resposta, sizeof resposta);  // it may have held a seat's secret
   corpo = cabecaSo ? kSemCorpo : bytes;
   falta = cabecaSo ? 0 : tamanho;
   cArma(kTicksResposta);
@@ -309,15 +365,25 @@ void TConexaoHttp::alimenta() {
   }
 }
 
-void TConexaoHttp::promove(const char* chave, bool assiste, const char* sobra, int32_t nSobra) {
-  TCliente* c = new (std::nothrow) TCliente;
-  if (c == nullptr || !c->cIniciaWeb()) {
-    delete c;
-    delete this;
-    return;
+void TConexaoHttp::promove(const char* chave, const TAdmissao& admissao, TTrecho retoma, const char* sobra,
+                           int32_t nSobra) {
+  // The page's id names a user admitted the same way: this link is its.
+  TCliente* c = TCliente::procuraRetoma(retoma, admissao.assento, admissao.local);
+  const bool retomando = c != nullptr;
+  if (!retomando) {
+    c = new (std::nothrow) TCliente;
+    if (c == nullptr || !c->cIniciaWeb()) {
+      delete c;
+      delete this;
+      return;
+    }
+    c->assento = admissao.assento;
+    c->admitidoLocal = admissao.local;
+    // Whoever came by an invite or a seat to watch only watches, from its
+    // first text on.
+    c->assiste = admissao.assiste;
+    static_cast<void>(c->cVincula(retoma));  // unbound when memory is short: the user still plays
   }
-  // Whoever came by an invite to watch only watches, from its first text on.
-  c->assiste = assiste;
   char aceite[29];
   aceiteWebSocket(chave, aceite);
   char resposta[kTamanhoResposta];
@@ -328,10 +394,16 @@ void TConexaoHttp::promove(const char* chave, bool assiste, const char* sobra, i
                                  resposta);
   // The socket, and its TLS session, change hands: this object must not
   // close them.
-  c->adota(cede());
-  delete this;
-  c->cEnvia(resposta, n);
-  c->cComecaWeb();
+  if (retomando) {
+    const bool tomou = c->cRetoma(*this, resposta, n);
+    delete this;
+    if (!tomou) return;
+  } else {
+    c->adota(cede());
+    delete this;
+    c->cEnvia(resposta, n);
+    c->cComecaWeb();
+  }
   TVigia vida(c);
   if (nSobra > 0) c->cEvento(sobra, nSobra);
   // What the TLS session already holds past this delivery wakes no wait

@@ -36,13 +36,17 @@ class TCliente;
 inline constexpr uint8_t kOpcodeContinua = 0, kOpcodeTexto = 1, kOpcodeBinario = 2;
 inline constexpr uint8_t kOpcodeFecha = 8, kOpcodePing = 9, kOpcodePong = 10;
 inline constexpr uint16_t kFechoNormal = 1000, kFechoSaindo = 1001, kFechoProtocolo = 1002;
-inline constexpr uint16_t kFechoTipo = 1003, kFechoDados = 1007, kFechoGrande = 1009;
+inline constexpr uint16_t kFechoTipo = 1003, kFechoDados = 1007, kFechoPolitica = 1008, kFechoGrande = 1009;
+// The session went on over another link (a resume took it over): the page
+// must not try to take it back.
+inline constexpr uint16_t kFechoAssumido = 4001;
 
 inline constexpr int kMaxMensagemWeb = 16 * 1024;  // a longer message is refused, 1009
 inline constexpr int kTicksPulso = 150;            // 30 s: an idle web user is pinged...
 inline constexpr int kPulsosSilencio = 4;          // ...and dropped at the 4th silent one: past 2 min
 
 inline constexpr int kMaxCabecaHttp = 8192;   // a longer head is answered 431 (text/http.h)
+inline constexpr int kMaxCorpoHttpWeb = 1024; // a longer body is answered 413 (text/http.h)
 inline constexpr int kTicksCabeca = 50;       // 10 s for the whole head
 inline constexpr int kTicksResposta = 50;     // 10 s without progress ends a response
 inline constexpr int kTicksFechando = 10;     // 2 s for the client to close after the answer
@@ -95,8 +99,11 @@ class TConexaoHttp : public TComunica, public TTempo {
 
  private:
   void trata(const struct TPedidoHttp& req, const char* sobra, int32_t nSobra);
+  void entra(const struct TPedidoHttp& req, const char* corpoForm, int32_t n);
+  void respondeRecusa(const struct TAdmissao& admissao);
   void responde(int codigo, const char* extras, const unsigned char* corpo, int32_t tamanhoCorpo, bool cabecaSo);
-  void promove(const char* chave, bool assiste, const char* sobra, int32_t nSobra);
+  void promove(const char* chave, const struct TAdmissao& admissao, struct TTrecho retoma, const char* sobra,
+               int32_t nSobra);
   void alimenta();
 
   uint32_t peer;                 // network byte order
@@ -104,7 +111,7 @@ class TConexaoHttp : public TComunica, public TTempo {
   bool respondendo = false;      // input is ignored from then on
   const unsigned char* corpo = nullptr;  // what is still to go out
   int32_t falta = 0;
-  char cabeca[kMaxCabecaHttp + 1];
+  char cabeca[kMaxCabecaHttp + kMaxCorpoHttpWeb + 1];  // a form's body after the head
 };
 
 // A web user's frame state, made with its upgrade and gone with it.

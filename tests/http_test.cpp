@@ -266,7 +266,8 @@ TEST(Http, MethodVersionPathAndQuery) {
   const std::vector<Caso> casos = {
       {"GET / HTTP/1.1", kMetodoGet, 11, "/", "<ausente>"},
       {"HEAD /ws HTTP/1.1", kMetodoHead, 11, "/ws", "<ausente>"},
-      {"POST / HTTP/1.1", kMetodoOutro, 11, "/", "<ausente>"},
+      {"POST / HTTP/1.1", kMetodoPost, 11, "/", "<ausente>"},
+      {"PUT / HTTP/1.1", kMetodoOutro, 11, "/", "<ausente>"},
       {"get / HTTP/1.1", kMetodoOutro, 11, "/", "<ausente>"},  // methods are case-sensitive
       {"GETS / HTTP/1.1", kMetodoOutro, 11, "/", "<ausente>"},
       {"GET / HTTP/1.0", kMetodoGet, 10, "/", "<ausente>"},
@@ -335,6 +336,48 @@ TEST(Http, QueryParameterByExactName) {
   for (const auto& [consulta, esperado] : casos)
     EXPECT_EQ(texto(parametroConsulta(trecho(consulta), "convite")), esperado) << consulta;
   EXPECT_FALSE(parametroConsulta({}, "convite").existe());
+}
+
+}  // namespace
+}  // namespace zandor
+
+namespace zandor {
+namespace {
+
+// A form's head: its length read strictly (digits only, once, bounded),
+// the cookie kept, and chunked bodies refused.
+TEST(Http, BodyLengthAndCookie) {
+  struct Caso {
+    std::string campos;
+    int resultado, tamanhoCorpo;
+  };
+  const std::vector<Caso> casos = {
+      {"", kHttpCompleto, 0},
+      {"Content-Length: 30\r\n", kHttpCompleto, 30},
+      {"content-length:1024\r\n", kHttpCompleto, 1024},
+      {"Content-Length: 1025\r\n", kHttpCompleto, -1},                  // 413 for the caller
+      {"Content-Length: 99999999999999999999999\r\n", kHttpCompleto, -1},  // no overflow
+      {"Content-Length: 0012\r\n", kHttpCompleto, 12},
+      {"Content-Length: +12\r\n", kHttpMalformado, 0},
+      {"Content-Length: 1 2\r\n", kHttpMalformado, 0},
+      {"Content-Length:\r\n", kHttpMalformado, 0},
+      {"Content-Length: 3\r\nContent-Length: 3\r\n", kHttpMalformado, 0},  // which one a reader took
+      {"Transfer-Encoding: chunked\r\n", kHttpMalformado, 0},
+      {"Cookie: a=1\r\nCookie: b=2\r\n", kHttpMalformado, 0},
+  };
+  for (const Caso& c : casos) {
+    TPedidoHttp p;
+    const std::string head = "POST /entrar HTTP/1.1\r\nHost: h\r\n" + c.campos + "\r\n";
+    ASSERT_EQ(analisaPedidoHttp(head.data(), static_cast<int>(head.size()), &p), c.resultado) << c.campos;
+    if (c.resultado == kHttpCompleto) {
+      EXPECT_EQ(p.tamanhoCorpo, c.tamanhoCorpo) << c.campos;
+    }
+  }
+  const std::string head = "POST /entrar HTTP/1.1\r\nHost: h\r\nCookie:  x=1; zandor_assento=abc \r\n\r\nconvite=X";
+  TPedidoHttp p;
+  ASSERT_EQ(analisaPedidoHttp(head.data(), static_cast<int>(head.size()), &p), kHttpCompleto);
+  EXPECT_EQ(std::string(p.cookie.p, static_cast<size_t>(p.cookie.n)), "x=1; zandor_assento=abc");
+  EXPECT_EQ(p.tamanho, static_cast<int>(head.size()) - 9);  // the body is left to the caller
 }
 
 }  // namespace

@@ -69,9 +69,9 @@ class WebLocal : public GatewayFalso {
   static TConexaoHttp* ultimo() { return dynamic_cast<TConexaoHttp*>(niveis[kNivelNormal].cabeca); }
 
   // A web user, upgraded from 127.0.0.1 and named; the far end is returned.
-  int usuario(const char* apelido, TCliente** c) {
+  int usuario(const char* apelido, TCliente** c, const std::string& caminho = "/ws") {
     const int fd = conecta();
-    ultimo()->cEvento(pedido("/ws").data(), static_cast<int32_t>(pedido("/ws").size()));
+    ultimo()->cEvento(pedido(caminho).data(), static_cast<int32_t>(pedido(caminho).size()));
     *c = clientes;
     const std::string nome = textoWeb(apelido);
     (*c)->cEvento(nome.data(), static_cast<int32_t>(nome.size()));
@@ -221,6 +221,39 @@ TEST_F(WebLocal, AnIdleUserIsPingedAndASilentOneClosed) {
   const std::string resto = le(fd, &fechou);
   EXPECT_EQ(quadrosLidos(resto), "9|9|9|8\x03\xE9|");
   EXPECT_TRUE(fechou);
+}
+
+// A bound user whose link goes silent is away, not gone: its place and
+// nickname kept for ten minutes on the wheel, then "saiu" to everyone.
+TEST_F(WebLocal, ASilentBoundUserIsAwayForTenMinutesThenLeaves) {
+  TCliente* ana = nullptr;
+  const int fdAna = usuario("Ana", &ana, "/ws?retoma=abcdefghijklmnopqrstuvwxyz");
+  TCliente* bia = nullptr;
+  const int fdBia = usuario("Bia", &bia);
+  // Time passes a keep-alive period at a time; Bia answers, Ana never does.
+  const std::string pong = quadroWeb(10, "");
+  const auto passa = [&](int periodos) {
+    for (int i = 0; i < periodos; ++i) {
+      bia->cEvento(pong.data(), static_cast<int32_t>(pong.size()));
+      cAvanca(kTicksPulso);
+    }
+  };
+  passa(kPulsosSilencio + 1);  // her nickname was heard in the first
+  ASSERT_TRUE(ana->cAusente());
+  EXPECT_EQ(quantosUsuarios, 2);
+  bool fechou = false;
+  static_cast<void>(le(fdAna, &fechou));
+  EXPECT_TRUE(fechou) << "the dead link is let go";
+  bia->cDescarrega();
+  EXPECT_EQ(le(fdBia).find("saiu"), std::string::npos) << "nobody is told of an absence";
+
+  passa(kTicksAusencia / kTicksPulso - 1);
+  cAvanca(kTicksPulso - 1);
+  ASSERT_EQ(quantosUsuarios, 2);
+  cAvanca(1);
+  EXPECT_EQ(quantosUsuarios, 1);
+  bia->cDescarrega();
+  EXPECT_NE(quadrosLidos(le(fdBia)).find("1//Ana saiu\r\n|"), std::string::npos);
 }
 
 TEST_F(WebLocal, AFullRingRefusesWholeFramesOnly) {

@@ -86,6 +86,7 @@ int leLinhaPedido(const char* p, int n, bool inteira, TPedidoHttp* pedido) {
 
   pedido->metodo = mesmoNome(p, fimMetodo, "GET", false)    ? kMetodoGet
                    : mesmoNome(p, fimMetodo, "HEAD", false) ? kMetodoHead
+                   : mesmoNome(p, fimMetodo, "POST", false) ? kMetodoPost
                                                             : kMetodoOutro;
   pedido->versao = p[n - 1] == '0' ? 10 : 11;
   const void* interrogacao = std::memchr(p + inicioAlvo, '?', static_cast<size_t>(fimAlvo - inicioAlvo));
@@ -107,6 +108,8 @@ constexpr TCampo kCampos[] = {
     {"Sec-WebSocket-Key", &TPedidoHttp::chaveWs},
     {"Sec-WebSocket-Version", &TPedidoHttp::versaoWs},
     {"Origin", &TPedidoHttp::origem},
+    {"Cookie", &TPedidoHttp::cookie},
+    {"Content-Length", &TPedidoHttp::comprimento},
 };
 // Their mere presence says a proxy stands between the peer and the listener.
 constexpr const char* kCamposEncaminhado[] = {"Forwarded", "X-Forwarded-For", "X-Real-IP"};
@@ -134,6 +137,21 @@ bool leCampo(const char* p, int n, TPedidoHttp* pedido) {
   }
   for (const char* nome : kCamposEncaminhado)
     if (mesmoNome(p, fimNome, nome, true)) pedido->encaminhado = true;
+  return !mesmoNome(p, fimNome, "Transfer-Encoding", true);
+}
+
+// Content-Length's value: digits only, at least one. False when malformed;
+// a length past kMaxCorpoHttp reads as -1.
+bool leComprimento(TTrecho valor, int* tamanho) {
+  if (!valor.existe()) return true;
+  if (valor.n == 0) return false;
+  long total = 0;
+  for (int i = 0; i < valor.n; ++i) {
+    const char c = valor.p[i];
+    if (c < '0' || c > '9') return false;
+    if (total <= kMaxCorpoHttp) total = total * 10 + (c - '0');
+  }
+  *tamanho = total > kMaxCorpoHttp ? -1 : static_cast<int>(total);
   return true;
 }
 
@@ -175,6 +193,7 @@ int analisaPedidoHttp(const char* bytes, int n, TPedidoHttp* pedido) {
     inicio = proxima;
   }
   if (lido.versao == 11 && !lido.host.existe()) return kHttpMalformado;
+  if (!leComprimento(lido.comprimento, &lido.tamanhoCorpo)) return kHttpMalformado;
   lido.tamanho = tamanho;
   if (pedido != nullptr) *pedido = lido;
   return kHttpCompleto;

@@ -27,8 +27,12 @@
 //   control byte in a value (a tab is a blank). Bytes 0x80..0xFF in a value
 //   are kept: old clients send them, and nothing here reads them.
 // - A second Host, Upgrade, Connection, Sec-WebSocket-Key,
-//   Sec-WebSocket-Version or Origin is malformed: the answer must never hang
-//   on which copy a reader picked.
+//   Sec-WebSocket-Version, Origin, Cookie or Content-Length is malformed:
+//   the answer must never hang on which copy a reader picked.
+// - Content-Length is digits only; a value past kMaxCorpoHttp reads as -1
+//   (the caller answers 413 without reading it). Transfer-Encoding is
+//   malformed: no body here is ever sent in chunks by a page. The body is
+//   the caller's: `tamanho` stops before it.
 // - A blank line before the request line is malformed too: browsers never
 //   send one.
 //
@@ -51,7 +55,10 @@ struct TTrecho {
   bool existe() const { return p != nullptr; }
 };
 
-enum MetodoHttp : int { kMetodoOutro = 0, kMetodoGet, kMetodoHead };
+enum MetodoHttp : int { kMetodoOutro = 0, kMetodoGet, kMetodoHead, kMetodoPost };
+
+// A request body is read only for POST, and only this long at most (413).
+inline constexpr int kMaxCorpoHttp = 1024;
 
 enum ResultadoHttp : int {
   kHttpIncompleto = 0,  // no blank line yet, fewer than kMaxCabecalhoHttp bytes
@@ -66,7 +73,8 @@ struct TPedidoHttp {
   int versao = 0;             // 10 or 11
   TTrecho caminho;            // from the '/' up to the '?' or the end
   TTrecho consulta;           // after the '?', absent without one
-  TTrecho host, upgrade, connection, chaveWs, versaoWs, origem;  // values, trimmed
+  TTrecho host, upgrade, connection, chaveWs, versaoWs, origem, cookie, comprimento;  // values, trimmed
+  int tamanhoCorpo = 0;       // Content-Length: 0 when absent; -1 when over kMaxCorpoHttp
   bool encaminhado = false;   // any Forwarded, X-Forwarded-For or X-Real-IP field
 };
 

@@ -27,6 +27,7 @@ const kChaveRetoma = "zandor.retoma";        // sessionStorage: the tab's resume
 const kChaveSessao = "zandor.sessao";        // sessionStorage: {apelido, assiste} of the tab's user
 const kEsperaLimite = 60000;                 // after "too many tries"
 const kReconectado = "Reconectado";
+const kFechoAssumido = 4001;                 // the gateway: this session went on over another link
 // Copies of gateway texts (mensagens.h), the nickname state read from them;
 // tests/pagina_test.cpp checks the next five against what the gateway sends.
 const kAssistir = "/Você entrou para assistir: o que digitar vai para a conversa";
@@ -533,6 +534,15 @@ async function fechou(codigo, abriu) {
   pedindoApelido = false;
   botaoApelido.hidden = true;
   entrada.type = "text";
+  if (codigo === kFechoAssumido) {
+    // This tab's session went on over another link: trying to take it back
+    // would only throw the other out. The player may, by asking.
+    aviso("A sessão continuou em outra janela ou aba.");
+    mostraEstado("desconectado", "Desconectado");
+    agora.textContent = "Continuar aqui";
+    agora.hidden = false;
+    return;
+  }
   if (saiu) {
     aviso("Você saiu do Zandor.");
     mostraEstado("desconectado", "Desconectado");

@@ -226,7 +226,7 @@ bool enviaTrama(TCliente& s, uint8_t opcode, const void* bytes, int32_t n) {
   if (n < 0 || n > kMaxControle) return false;
   if (n > 0) std::memcpy(trama + kFolgaMoldura, bytes, static_cast<size_t>(n));
   const int total = emTrama(opcode, trama, n);
-  return total > 0 && s.cEnvia(trama, total);
+  return total > 0 && s.cManda(trama, total);
 }
 
 void falha(TCliente& s, uint16_t codigo) {
@@ -240,7 +240,8 @@ void pulso(TCliente& s) {
     w.ouviu = false;
     w.silencios = 0;
   } else if (++w.silencios >= kPulsosSilencio) {
-    falha(s, kFechoSaindo);
+    // A silent link is a dead one: a bound user goes away, others leave.
+    if (!s.cAusenta()) falha(s, kFechoSaindo);
     return;
   } else {
     enviaTrama(s, kOpcodePing, nullptr, 0);
@@ -395,9 +396,7 @@ TTramasContagem contagemTramas() { return {tramasLivres.feitos, tramasLivres.qua
 // ---- the web user's life -----------------------------------------------------
 
 bool TCliente::cIniciaWeb() {
-  web = new (std::nothrow) TEstadoWeb;
-  if (web == nullptr) return false;
-  web->pulso.dono = this;
+  if (!cRenovaWeb()) return false;
   protocolo = kProtocoloWeb;
   // Colours are kept from the start and the text is UTF-8 both ways.
   opcoes = kOpcaoUtf8 | kOpcaoSemFiltro;
@@ -405,11 +404,18 @@ bool TCliente::cIniciaWeb() {
   return true;
 }
 
+bool TCliente::cRenovaWeb() {
+  web = new (std::nothrow) TEstadoWeb;
+  if (web == nullptr) return false;
+  web->pulso.dono = this;
+  web->pulso.cArma(kTicksPulso);
+  return true;
+}
+
 void TCliente::cComecaWeb() {
   if (assiste) cEscreve(msg::kEntrouAssistir);  // the page reads it: typed text goes as chat
   cPedeApelido();
   cArma(kTicksPedido);
-  web->pulso.cArma(kTicksPulso);
 }
 
 void TCliente::cFechaWeb(uint16_t codigo) {
@@ -419,9 +425,9 @@ void TCliente::cFechaWeb(uint16_t codigo) {
   enviaTrama(*this, kOpcodeFecha, corpo, sizeof corpo);
 }
 
-void TCliente::liberaWeb() {
+void TCliente::liberaWeb(bool comFecho) {
   if (web == nullptr) return;
-  cFechaWeb(kFechoNormal);
+  if (comFecho) cFechaWeb(kFechoNormal);
   devolveTramas(*web);
   delete web;
   web = nullptr;

@@ -8,6 +8,8 @@
 
 #include "gateway/cliente.h"
 #include "gateway/convite.h"
+#include "gateway/web/assentos.h"
+#include "text/formulario.h"
 
 namespace zandor {
 
@@ -79,10 +81,13 @@ bool origemEh(TTrecho origem, const char* esquema, const char* autoridade, int n
 }
 
 // Which credential a request holds, strongest first. Each is only looked
-// at here; using it up is the caller's, once the house is known to have room.
-enum Credencial : int { kSemCredencial = 0, kCredencialLocal, kCredencialConvite };
+// at here (a seat's last use moves: it was presented); using an invite up is
+// the caller's, once the house is known to have room.
+enum Credencial : int { kSemCredencial = 0, kCredencialAssento, kCredencialLocal, kCredencialConvite };
 
-Credencial credencialDe(const TPedidoHttp& req, uint32_t par, TTrecho* convite) {
+Credencial credencialDe(const TPedidoHttp& req, uint32_t par, TTrecho* convite, uint32_t* assento) {
+  const TTrecho cookie = valorCookie(req.cookie, kCookieAssento);
+  if (cookie.existe() && (*assento = usaAssento(cookie.p, cookie.n)) != 0) return kCredencialAssento;
   if (par == htonl(INADDR_LOOPBACK) && !req.encaminhado && hostLocal(req.host)) return kCredencialLocal;
   *convite = parametroConsulta(req.consulta, "convite");
   if (convite->existe() && conviteValido(convite->p, convite->n)) return kCredencialConvite;
@@ -127,21 +132,54 @@ bool origemPropria(const TPedidoHttp& req, const TConfigWeb& cfg) {
   return origemEh(req.origem, esquema, autoridade, n);
 }
 
-TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb& cfg, uint32_t agora) {
-  if (const TEndereco* e = enderecoDe(par, agora, false); e != nullptr && minutoAberto(*e, agora) && e->recusas >= kRecusasPorMinuto) {
-    const uint32_t falta = kMsJanelaRecusas - (agora - e->inicio);
-    return TAdmissao{kDemais, static_cast<int>((falta + 999) / 1000)};
-  }
+namespace {
+
+// Step 1: an address past its refusals, or nothing.
+bool demais(uint32_t par, uint32_t agora, TAdmissao* resposta) {
+  const TEndereco* e = enderecoDe(par, agora, false);
+  if (e == nullptr || !minutoAberto(*e, agora) || e->recusas < kRecusasPorMinuto) return false;
+  const uint32_t falta = kMsJanelaRecusas - (agora - e->inicio);
+  *resposta = TAdmissao{kDemais, static_cast<int>((falta + 999) / 1000)};
+  return true;
+}
+
+}  // namespace
+
+TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb& cfg, uint32_t agora, bool sonda) {
+  TAdmissao resposta;
+  if (demais(par, agora, &resposta)) return resposta;
   if (!origemPropria(req, cfg)) return recusa(par, agora);
   TTrecho convite;
-  const Credencial credencial = credencialDe(req, par, &convite);
+  uint32_t assento = 0;
+  const Credencial credencial = credencialDe(req, par, &convite, &assento);
   if (credencial == kSemCredencial) return recusa(par, agora);
-  if (casaCheia()) return TAdmissao{kLotado, 0};
-  TAdmissao admitido{kAdmitido, 0};
-  if (credencial == kCredencialConvite && !usaConvite(convite.p, convite.n, &admitido.assiste))
+  // A page taking its user back adds nobody: a full house does not stop it.
+  const bool retoma = TCliente::procuraRetoma(parametroConsulta(req.consulta, "retoma"),
+                                              credencial == kCredencialAssento ? assento : 0,
+                                              credencial == kCredencialLocal) != nullptr;
+  if (casaCheia() && !retoma) return TAdmissao{kLotado, 0};
+  if (sonda) return TAdmissao{kAdmitido, 0};
+  if (credencial == kCredencialConvite && !usaConvite(convite.p, convite.n, &resposta.assiste))
     return recusa(par, agora);
-  return admitido;
+  resposta.codigo = kAdmitido;
+  resposta.assento = credencial == kCredencialAssento ? assento : 0;
+  if (resposta.assento != 0) resposta.assiste = assentoAssiste(resposta.assento);
+  resposta.local = credencial == kCredencialLocal;
+  return resposta;
 }
+
+TAdmissao decideEntrada(const TPedidoHttp& req, const char* corpo, int n, uint32_t par, const TConfigWeb& cfg,
+                        uint32_t agora, bool* assiste) {
+  TAdmissao resposta;
+  if (demais(par, agora, &resposta)) return resposta;
+  if (!origemPropria(req, cfg)) return recusa(par, agora);
+  TTrecho convite;
+  if (campoFormulario(corpo, n, "convite", &convite) != kFormularioAchado || !usaConvite(convite.p, convite.n, assiste))
+    return recusa(par, agora);
+  resposta.codigo = kAdmitido;
+  return resposta;
+}
+
 
 bool abreCabeca(uint32_t par, uint32_t agora) {
   TEndereco* e = enderecoDe(par, agora, true);

@@ -12,14 +12,25 @@
 //      line's URL); "null" included. No Origin: no
 //      browser page, judged by the rest
 //   3. a credential, the first that holds:            403 without one
+//        - a seat: the cookie zandor_assento names a
+//          live seat (from any address)
 //        - loopback: peer 127.0.0.1, no forwarding
 //          field, and a Host that names loopback
 //        - an invite in the query, unused and fresh
-//      (a further kind of credential goes in
-//      credencialDe, before the invite)
-//   4. a full house                                   503
-//   5. the credential is used (the invite spent)      101, with the
-//                                                     invite's kind
+//   4. a full house, unless the request takes back    503
+//      a user of its own (?retoma=, the same way in)
+//   5. the credential is used (the invite spent,      101, to play
+//      the seat's last use refreshed)                 or to watch, as
+//                                                     the invite or seat
+//
+// A request for /ws that is no valid upgrade (a page probing why its
+// WebSocket failed) gets the same decision without step 5: 403, 429 or 503
+// as an upgrade would, and 400 only where the upgrade would have been let
+// in. A probe spends nothing.
+//
+// POST /entrar exchanges an invite (the body's convite=) for a seat: steps
+// 1 and 2, then the invite, unused and fresh, or 403. No user is made, so
+// the house's fullness is not asked.
 //
 // So 503 only ever answers a request that would otherwise have been
 // admitted: nobody outside learns that the house is full, and a refused or
@@ -67,13 +78,24 @@ inline constexpr int kLotado = 503;
 
 struct TAdmissao {
   int codigo = kProibido;
-  int esperaS = 0;      // with 429: the seconds until the address's minute is over
-  bool assiste = false; // with 101: the invite used was one to watch
+  int esperaS = 0;       // with 429: the seconds until the address's minute is over
+  uint32_t assento = 0;  // admitted by a seat: its id (assentos.h)
+  bool local = false;    // admitted as loopback
+  bool assiste = false;  // admitted by an invite or a seat to watch
 };
 
 // The decision above for `req`, well-formed already, from `par` (network
-// byte order) at `agoraMs`. With kAdmitido the credential has been used.
-TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb& cfg, uint32_t agoraMs);
+// byte order) at `agoraMs`. With kAdmitido the credential has been used,
+// unless `sonda`: then nothing is used, and kAdmitido only says it would be.
+TAdmissao decideAdmissao(const TPedidoHttp& req, uint32_t par, const TConfigWeb& cfg, uint32_t agoraMs,
+                         bool sonda = false);
+
+// POST /entrar with its body corpo[0..n): 429, 403 (a foreign origin, a
+// body without a usable invite), or kAdmitido with the invite spent and
+// *assiste saying whether it was one to watch. A malformed body is a 403
+// too: it names no invite.
+TAdmissao decideEntrada(const TPedidoHttp& req, const char* corpo, int n, uint32_t par, const TConfigWeb& cfg,
+                        uint32_t agoraMs, bool* assiste);
 
 // A head begins from `par`: false when that address has
 // kMaxCabecasPorEndereco in progress already (nothing is counted then).

@@ -248,7 +248,8 @@ Conexao MudFalso::aceita(Ms prazo) {
 
 // ---- Gateway ---------------------------------------------------------------
 
-Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma, std::string programa) {
+Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma, std::string programa,
+                 const std::vector<std::pair<std::string, std::string>>& arquivos) {
   const char* temporaria = std::getenv("TMPDIR");
   std::string modelo = std::string(temporaria != nullptr && *temporaria != '\0' ? temporaria : "/tmp") + "/zandor-e2e-XXXXXX";
   if (mkdtemp(modelo.data()) == nullptr) {
@@ -262,6 +263,7 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
   for (size_t i; (i = config.find("%PORTAWEB%")) != std::string::npos;) config.replace(i, 10, std::to_string(portaWeb_));
   for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
   std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
+  for (const auto& [nome, conteudo] : arquivos) std::ofstream(pasta_ + "/" + nome, std::ios::binary) << conteudo;
 
   // Under a wrapper the program is started by path, and the wrapper passes
   // that path on as the program's start path: a link named after it keeps

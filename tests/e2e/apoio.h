@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quadro.h"
@@ -135,8 +136,11 @@ class Gateway {
   // accepts connections, or once the start-up wait is over: leArquivo of the
   // log tells which. `programa` is the binary to run, the built one unless
   // given.
+  // `arquivos` (name, content) are written into the folder before the start:
+  // what a gateway kept from an earlier run.
   explicit Gateway(std::string config = "%PORTA%\n", bool esperaPorta = true, std::string nomePrograma = "zandor",
-                   std::string programa = binario());
+                   std::string programa = binario(),
+                   const std::vector<std::pair<std::string, std::string>>& arquivos = {});
   ~Gateway();
   int porta() const { return porta_; }
   // A second free port, put in the configuration where "%PORTAWEB%" stands.

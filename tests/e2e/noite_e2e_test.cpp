@@ -47,6 +47,8 @@ const std::vector<std::string> kAjuda = {
     "/c3 - Alterna entre Windows-1252 e UTF-8 (telnet)",
     "/convite [ver] - Cria um link para algu\xE9m entrar pelo navegador (ver: s\xF3 assiste)",
     "/historia n - Mostra as \xFAltimas n linhas do MUD (20 se omitido)",
+    "/assentos - Mostra quem entrou por convite e pode voltar",
+    "/revoga apelido - Tira o acesso de quem entrou por convite",
     "Fim da ajuda",
 };
 

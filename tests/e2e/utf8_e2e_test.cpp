@@ -64,7 +64,7 @@ TEST_F(Utf8, ToggleBeforeANicknameAndTheGatewaysTextsConverted) {
   const std::string ajuda = u.toma();
   int linhas = 0;
   for (size_t p = ajuda.find("\r\n"); p != std::string::npos; p = ajuda.find("\r\n", p + 2)) ++linhas;
-  EXPECT_EQ(linhas, 21);
+  EXPECT_EQ(linhas, 23);
   EXPECT_EQ(ajuda.rfind("Ajuda:\r\n", 0), 0u);
   EXPECT_NE(ajuda.find("\r\n    Nota: ao permitir um endere\xC3\xA7o deixar\xC3\xA1 de permitir outro\r\n"), std::string::npos);
   EXPECT_NE(ajuda.find("\r\n/c2 - Alterna entre filtrar/n\xC3\xA3o filtrar cores; n\xC3\xA3o recomandado para Orvalho\r\n"),

@@ -12,6 +12,7 @@
 
 #include "apoio_fuzz.h"
 #include "gateway/web/admissao.h"
+#include "text/formulario.h"
 #include "text/http.h"
 
 namespace {
@@ -167,12 +168,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   if (r == kHttpCompleto) {
     const int t = pedido.tamanho;
     confere(t > 0 && t <= n && t <= kMaxCabecalhoHttp && bytes[t - 1] == '\n');
-    confere(pedido.metodo >= kMetodoOutro && pedido.metodo <= kMetodoHead);
+    confere(pedido.metodo >= kMetodoOutro && pedido.metodo <= kMetodoPost);
+    confere(pedido.tamanhoCorpo >= -1 && pedido.tamanhoCorpo <= kMaxCorpoHttp);
     confere(pedido.versao == 10 || pedido.versao == 11);
     confere(pedido.versao == 10 || pedido.host.existe());
     confere(pedido.caminho.existe() && pedido.caminho.n > 0 && pedido.caminho.p[0] == '/');
     for (TTrecho v : {pedido.caminho, pedido.consulta, pedido.host, pedido.upgrade, pedido.connection,
-                      pedido.chaveWs, pedido.versaoWs, pedido.origem}) {
+                      pedido.chaveWs, pedido.versaoWs, pedido.origem, pedido.cookie, pedido.comprimento}) {
       dentro(v, bytes, t);
       // Values are trimmed and hold no line end.
       if (v.existe() && v.n > 0) confere(v.p[0] != ' ' && v.p[v.n - 1] != ' ' && v.p[v.n - 1] != '\t');
@@ -185,6 +187,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
     for (const char* nome : {"convite", "a", ""})
       if (pedido.consulta.existe())
         confere(texto(parametroConsulta(pedido.consulta, nome)) == parametroReferencia(texto(pedido.consulta), nome));
+    // The seat's cookie is a view inside the Cookie field, and a form's
+    // body, as the listener reads it after the head, yields a view inside
+    // the body or a refusal.
+    const TTrecho assento = valorCookie(pedido.cookie, "zandor_assento");
+    if (assento.existe()) {
+      confere(pedido.cookie.existe());
+      dentro(assento, pedido.cookie.p, pedido.cookie.n);
+    }
+    if (pedido.metodo == kMetodoPost && pedido.tamanhoCorpo > 0 && t + pedido.tamanhoCorpo <= n) {
+      TTrecho convite;
+      const int f = campoFormulario(bytes + t, pedido.tamanhoCorpo, "convite", &convite);
+      confere(f >= kFormularioAusente && f <= kFormularioMalformado);
+      if (f == kFormularioAchado) dentro(convite, bytes + t, pedido.tamanhoCorpo);
+    }
     // Who may upgrade, as far as Host and Origin say.
     if (pedido.host.existe()) confere(hostLocal(pedido.host) == hostLocalReferencia(texto(pedido.host)));
     for (const char* url : {"", "http://jogo.example:8080/z/", "https://Jogo.Example", "http://"}) {

@@ -348,8 +348,10 @@ async function verificaConvite(ctx, porta) {
   await digita(convidada, "Dora");
   await telnet.ate("//Dora chegou");
 
-  // The same link again: used up.
+  // The same link again, from a browser without the seat: used up.
+  await ctx.clearCookies();
   const segunda = await remota();
+  await segunda.addInitScript(() => localStorage.removeItem("zandor.assento"));
   await segunda.goto(link);
   await mostra(segunda, "Acesso recusado");
   assert.equal(await estadoDe(segunda), "desconectado");
@@ -357,6 +359,7 @@ async function verificaConvite(ctx, porta) {
   await segunda.close();
   // No invite at all.
   const sem = await remota();
+  await sem.addInitScript(() => localStorage.removeItem("zandor.assento"));
   await sem.goto(link.split("#")[0]);
   await mostra(sem, "Acesso recusado");
   await sem.close();
@@ -385,6 +388,15 @@ async function verificaAssistir(ctx, porta) {
   await digita(pg, "/mud falso");
   await mostra(pg, "/Só para assistir: peça a quem está jogando");
   await pg.close();
+  // The invite became a seat, and the seat is a watcher's: a new tab, with
+  // no invite, watches again.
+  const outra = await ctx.newPage();
+  await outra.setExtraHTTPHeaders({ "X-Forwarded-For": "192.0.2.8" });
+  await outra.goto(link.replace(/#.*$/, ""));
+  await mostra(outra, "/Você entrou para assistir");
+  assert.equal(await outra.$eval("#entrada", (e) => e.placeholder), "Conversa (só para assistir)");
+  await outra.close();
+  await ctx.clearCookies();  // the checks that follow play
   telnet.socket.destroy();
 }
 
@@ -439,8 +451,9 @@ async function verificaSozinha(ctx, url) {
   const linhas = () => pg.$$eval(kLinha, (l) => l.map((d) => d.textContent));
 
   // An invite in the fragment is offered once for a seat and leaves the
-  // address bar; this gateway gives no seats (405), so it goes with the
-  // upgrade, beside the tab's resume id.
+  // address bar; a gateway that gives no seats (405, played here) has it
+  // go with the upgrade, beside the tab's resume id.
+  await pg.route("**/entrar", (r) => r.fulfill({ status: 405 }));
   const posts = [];
   pg.on("request", (r) => { if (r.method() === "POST") posts.push([r.url(), r.headers()["content-type"], r.postData()]); });
   await pg.goto(`${url}#AbC_12-xyz`);
@@ -647,6 +660,89 @@ async function verificaAssistente(ctx, url) {
   await pg.close();
 }
 
+// A plain TCP forward on 127.0.0.1:porta to the web listener, bound to
+// 127.0.0.2 so that the gateway sees a remote peer; started in a process
+// group of its own, so that ending it by its id ends the connections its
+// forks carry too.
+async function encaminha(porta, portaWeb) {
+  const p = spawn("socat", [`TCP-LISTEN:${porta},bind=${kLocal},fork,reuseaddr`,
+    `TCP:${kLocal}:${portaWeb},bind=127.0.0.2`], { detached: true, stdio: "ignore" });
+  p.saiu = new Promise((ok) => p.once("exit", ok));
+  await ate(() => new Promise((ok) => {
+    const s = net.connect(porta, kLocal, () => { s.destroy(); ok(true); });
+    s.on("error", () => ok(false));
+  }), "the forward");
+  return p;
+}
+async function paraEncaminha(p) {
+  try { process.kill(-p.pid, "SIGTERM"); } catch { /* gone */ }
+  await p.saiu;
+}
+
+// A friend from afar (through the forward): an invite link played, the link
+// cut while the MUD goes on, and the page back without a new invite with
+// each missed line once; then the gateway itself restarted, and the seat
+// lets the page in again.
+async function verificaRetoma(ctx, gw, mud, porta, portaWeb) {
+  if (require("node:child_process").spawnSync("socat", ["-V"]).status !== 0) {
+    console.log("SKIP (resume part): no socat command");
+    return;
+  }
+  await ctx.clearCookies();
+  const portaFora = await portaLivre();
+  let ponte = await encaminha(portaFora, portaWeb);
+  let telnet = await entraTelnet(porta, "Eva");
+  try {
+    mud.lado = null;
+    telnet.envia("/mud falso\r\n");
+    await ate(() => mud.lado !== null, "the MUD link");
+    await telnet.ate("/Conectado");
+    telnet.envia("/convite\r\n");
+    await telnet.ate("/Convite: ");
+    await telnet.ate("\r\n");
+    const token = /\/Convite: \S+#(\S+)\r\n/.exec(telnet.recebido)[1];
+    const pg = await ctx.newPage();
+    await pg.addInitScript(() => localStorage.removeItem("zandor.assento"));
+    await pg.goto(`http://${kLocal}:${portaFora}/#${token}`);
+    await mostra(pg, "Digite seu apelido");
+    await digita(pg, "Fred");
+    await telnet.ate("//Fred chegou");
+    mud.lado.envia("Antes do corte.\r\n");
+    await mostra(pg, "Antes do corte.");
+
+    // The link cut: the MUD goes on meanwhile; the page comes back alone.
+    await paraEncaminha(ponte);
+    await ate(async () => (await estadoDe(pg)) === "desconectado", "the page noticing the cut");
+    telnet.envia("/quem\r\n");
+    await telnet.ate("Fred (ausente)");
+    mud.lado.envia("Durante o corte 1.\r\nDurante o corte 2.\r\n");
+    await telnet.ate("Durante o corte 2.");
+    ponte = await encaminha(portaFora, portaWeb);
+    await mostra(pg, "Durante o corte 2.", 1, kPrazoVolta);
+    await mostra(pg, "Reconectado");
+    mud.lado.envia("Depois do corte.\r\n");
+    await mostra(pg, "Depois do corte.");
+    const texto = await textoSaida(pg);
+    for (const l of ["Antes do corte.", "Durante o corte 1.", "Durante o corte 2.", "Digite seu apelido", "//Fred chegou"])
+      assert.equal(vezes(texto, l), 1, `${l} once`);
+    assert.equal(await estadoDe(pg), "conectado");
+
+    // The gateway restarted: the seat, kept in its file, lets the page in.
+    telnet.socket.destroy();
+    await gw.para();
+    await ate(async () => (await estadoDe(pg)) === "desconectado", "the page noticing the restart");
+    await gw.inicia();
+    telnet = await entraTelnet(porta, "Gil");
+    await telnet.ate("//Fred chegou", kPrazoVolta);
+    await mostra(pg, "Digite seu apelido", 2);
+    assert.equal(await estadoDe(pg), "conectado");
+    await pg.close();
+  } finally {
+    telnet.socket.destroy();
+    await paraEncaminha(ponte);
+  }
+}
+
 // Once over HTTPS: a gateway of its own with a certificate made now, the
 // page and its WebSocket (WSS) through it, a line each way. Skipped without
 // the openssl command.
@@ -711,6 +807,7 @@ async function principal() {
     await verificaConvite(ctx, porta);
     await verificaAssistir(ctx, porta);
     await verifica(ctx, gw, mud, url, porta);
+    await verificaRetoma(ctx, gw, mud, porta, portaWeb);
     await verificaHttps(ctx, pasta, mud);
     console.log("navegador: every check passed");
   } finally {
