@@ -383,6 +383,7 @@ async function verificaAssistir(ctx, porta) {
   assert.equal(await pg.$eval("#entrada", (e) => e.placeholder), "Conversa (só para assistir)");
   await digita(pg, "Olho");
   await telnet.ate("//Olho chegou");
+  await mostra(pg, "//Olho chegou");  // the page knows its nickname: a line is chat from now on
   await digita(pg, "que luta");
   await telnet.ate("/Olho. que luta\r\n");
   await digita(pg, "/mud falso");
