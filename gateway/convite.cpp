@@ -16,7 +16,6 @@ namespace zandor {
 namespace {
 
 constexpr int kCaracteres = kTamanhoConvite - 1;
-constexpr int kBase64 = 4 * ((kBytesConvite + 2) / 3);  // EVP_EncodeBlock's output, padding included
 
 struct TConvite {
   char token[kCaracteres];  // not terminated
@@ -75,19 +74,25 @@ bool acasoSistema(unsigned char* bytes, int n) {
 
 FonteAcaso fonteAcaso = acasoSistema;
 
-bool criaConvite(char (&token)[kTamanhoConvite], bool assiste) {
-  token[0] = '\0';
-  unsigned char acaso[kBytesConvite];
-  if (!fonteAcaso(acaso, kBytesConvite)) return false;
-  unsigned char texto[kBase64 + 1];
-  EVP_EncodeBlock(texto, acaso, kBytesConvite);
+bool sorteiaSegredo(char* texto, int n) {
+  texto[0] = '\0';
+  unsigned char acaso[kMaxBytesSorteio];
+  if (n < 1 || n > kMaxBytesSorteio || !fonteAcaso(acaso, n)) return false;
+  unsigned char base64[4 * ((kMaxBytesSorteio + 2) / 3) + 1];  // EVP_EncodeBlock's output, padding included
+  EVP_EncodeBlock(base64, acaso, n);
   OPENSSL_cleanse(acaso, sizeof acaso);
-  for (int i = 0; i < kCaracteres; ++i) {
-    const unsigned char c = texto[i];
-    token[i] = static_cast<char>(c == '+' ? '-' : c == '/' ? '_' : c);
+  const int caracteres = (8 * n + 5) / 6;
+  for (int i = 0; i < caracteres; ++i) {
+    const unsigned char c = base64[i];
+    texto[i] = static_cast<char>(c == '+' ? '-' : c == '/' ? '_' : c);
   }
-  token[kCaracteres] = '\0';
-  OPENSSL_cleanse(texto, sizeof texto);
+  texto[caracteres] = '\0';
+  OPENSSL_cleanse(base64, sizeof base64);
+  return true;
+}
+
+bool criaConvite(char (&token)[kTamanhoConvite], bool assiste) {
+  if (!sorteiaSegredo(token, kBytesConvite)) return false;
 
   const uint32_t agora = relogio();
   expira(agora);

@@ -48,6 +48,14 @@ using FonteAcaso = bool (*)(unsigned char* bytes, int n);
 bool acasoSistema(unsigned char* bytes, int n);  // getrandom(2), never blocking
 extern FonteAcaso fonteAcaso;
 
+// A secret: n random bytes (at most kMaxBytesSorteio) from fonteAcaso,
+// written into `texto` as base64url without padding ((8n + 5) / 6
+// characters of A-Za-z0-9_-) and a terminator; the bytes are wiped after
+// use. False, and `texto` empty, when the source fails. Invites and seats
+// are made of it.
+inline constexpr int kMaxBytesSorteio = 48;
+bool sorteiaSegredo(char* texto, int n);
+
 // A new invite, to play or only to watch, kept in the table and written
 // into `token` with its terminator. False (and `token` empty) when the
 // random source fails.

@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 #include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -190,18 +189,7 @@ int textoArquivo(char* destino, int tamanho) {
 FontePresenca presencaAssento = livre;
 
 uint32_t criaAssento(bool assiste, char (&segredo)[kTamanhoSegredo]) {
-  segredo[0] = '\0';
-  unsigned char acaso[kBytesSegredo];
-  if (!fonteAcaso(acaso, kBytesSegredo)) return 0;
-  unsigned char texto[kCaracteresSegredo + 1];
-  EVP_EncodeBlock(texto, acaso, kBytesSegredo);
-  OPENSSL_cleanse(acaso, sizeof acaso);
-  for (int i = 0; i < kCaracteresSegredo; ++i) {
-    const unsigned char c = texto[i];
-    segredo[i] = static_cast<char>(c == '+' ? '-' : c == '/' ? '_' : c);
-  }
-  segredo[kCaracteresSegredo] = '\0';
-  OPENSSL_cleanse(texto, sizeof texto);
+  if (!sorteiaSegredo(segredo, kBytesSegredo)) return 0;
 
   const int64_t agora = segundos();
   expira(agora);

@@ -39,6 +39,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "gateway/convite.h"
+
 namespace zandor {
 
 inline constexpr int kMaxAssentos = 256;
@@ -56,6 +58,8 @@ inline constexpr int kTamanhoCampoCookie = 128;
 
 static_assert(kBytesSegredo % 3 == 0, "base64url of whole groups needs no padding");
 static_assert(kBytesSegredo * 8 >= 128 && kCaracteresSegredo >= 22, "at least 128 bits, 22 characters");
+static_assert(kBytesSegredo <= kMaxBytesSorteio && (8 * kBytesSegredo + 5) / 6 == kCaracteresSegredo,
+              "sorteiaSegredo writes the whole secret");
 static_assert(kMaxAssentos <= 256, "a seat's slot fits the id's low byte");
 
 // What the sessions say of a seat, for the listing and so that a seat in
