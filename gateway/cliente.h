@@ -130,7 +130,7 @@ class TCliente : public TComunica, public TTempo {
   uint8_t opcoes = 0;
   int8_t etapa = kEtapaSaudado;
   // Only watches: reads and chats, never reaches the MUD. Set at a web
-  // upgrade by an invite to watch; never for anyone else.
+  // upgrade by an invite or a seat to watch; never for anyone else.
   bool assiste = false;
   struct TEstadoWeb* web = nullptr;  // a web user's frames; null for the rest
   TRetoma* retoma = nullptr;         // a web user bound to a resume id; null for the rest
