@@ -68,15 +68,6 @@ Conexao sobe(Gateway& g, const std::string& caminho, const std::string& extras, 
   return c;
 }
 
-// The text messages until `esperado` is among them: exactly `esperado`.
-::testing::AssertionResult recebeWeb(Conexao& c, const std::string& esperado) {
-  std::string texto;
-  leTextoWeb(c, esperado, &texto);
-  if (texto == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(texto) << "]";
-}
-
 // The close frame's code, once the connection closes; -1 without one.
 int codigoFecho(Conexao& c) {
   QuadroWeb q;

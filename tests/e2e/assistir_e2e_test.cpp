@@ -17,15 +17,6 @@ const std::string kRecusa = "/S\xC3\xB3 para assistir: pe\xC3\xA7" "a a quem est
 const std::string kEntrou = "/Voc\xC3\xAA entrou para assistir: o que digitar vai para a conversa\r\n";
 const std::string kApelido = "Digite seu apelido\r\n";
 
-// The text messages until `esperado` is among them: exactly `esperado`.
-::testing::AssertionResult recebeWeb(Conexao& c, const std::string& esperado) {
-  std::string texto;
-  leTextoWeb(c, esperado, &texto);
-  if (texto == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(texto) << "]";
-}
-
 class Assistir : public ::testing::Test {
  protected:
   explicit Assistir(const std::string& config = "%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n") : g(config) {}

@@ -22,6 +22,16 @@ inline ::testing::AssertionResult recebe(Conexao& c, const std::string& esperado
                                        << ::testing::PrintToString(tudo) << "]";
 }
 
+// A web user's text messages until `esperado` is among them: exactly
+// `esperado`, as a browser would put them together.
+inline ::testing::AssertionResult recebeWeb(Conexao& c, const std::string& esperado) {
+  std::string texto;
+  leTextoWeb(c, esperado, &texto);
+  if (texto == esperado) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
+                                       << ::testing::PrintToString(texto) << "]";
+}
+
 // The connection closes after exactly `esperado`.
 inline ::testing::AssertionResult recebeEFecha(Conexao& c, const std::string& esperado) {
   if (!c.esperaFechar()) return ::testing::AssertionFailure() << "still open";

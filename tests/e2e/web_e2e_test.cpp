@@ -27,15 +27,6 @@ std::string http(Gateway& g, const std::string& pedido, const char* origem = "12
 
 std::string primeiraLinha(const std::string& resposta) { return resposta.substr(0, resposta.find("\r\n")); }
 
-// The text messages until `esperado` is among them: exactly `esperado`.
-::testing::AssertionResult recebeWeb(Conexao& c, const std::string& esperado) {
-  std::string texto;
-  leTextoWeb(c, esperado, &texto);
-  if (texto == esperado) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] got ["
-                                       << ::testing::PrintToString(texto) << "]";
-}
-
 // The next frame is a close frame with `codigo`, and the gateway closes.
 ::testing::AssertionResult fechaCom(Conexao& c, int codigo) {
   QuadroWeb q;
