@@ -360,9 +360,10 @@ Conexao Gateway::usuarioTelnet(const std::string& apelido, const std::string& co
   return c;
 }
 
-Conexao Gateway::usuarioWeb(const std::string& apelido) {
-  Conexao c = Conexao::conecta(portaWeb_);
-  c.envia(pedidoWeb());
+Conexao Gateway::usuarioWeb(const std::string& apelido, const std::string& caminho, const std::string& extras,
+                            const char* origem) {
+  Conexao c = Conexao::conecta(portaWeb_, origem);
+  c.envia(pedidoWeb(caminho, extras));
   c.leAte("\r\n\r\n");
   c.toma("\r\n\r\n");
   std::string texto;

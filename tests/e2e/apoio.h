@@ -159,9 +159,10 @@ class Gateway {
                         const std::string& resposta = "");
   // A framed-client user through detection and nickname.
   Conexao usuarioQuadros(const std::string& apelido);
-  // A web user from 127.0.0.1 through the upgrade and nickname; the buffer
-  // is left empty.
-  Conexao usuarioWeb(const std::string& apelido);
+  // A web user through the upgrade of `caminho` (with `extras`, whole
+  // header lines) from `origem`, and its nickname; the buffer is left empty.
+  Conexao usuarioWeb(const std::string& apelido, const std::string& caminho = "/ws", const std::string& extras = "",
+                     const char* origem = "127.0.0.1");
 
  private:
   std::string pasta_;

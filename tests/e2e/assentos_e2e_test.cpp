@@ -82,15 +82,7 @@ int codigoFecho(Conexao& c) {
 // A web user through its nickname, bound to `id`.
 Conexao web(Gateway& g, const std::string& apelido, const std::string& id, const std::string& extras = "",
             const char* origem = "127.0.0.1") {
-  std::string status;
-  Conexao c = sobe(g, "/ws?retoma=" + id, extras, origem, &status);
-  std::string texto;
-  leTextoWeb(c, "Digite seu apelido\r\n", &texto);
-  c.envia(textoWeb(apelido));
-  texto.clear();
-  leTextoWeb(c, "Tecle /ajuda para saber os comandos\r\n", &texto);
-  c.descarta();
-  return c;
+  return g.usuarioWeb(apelido, "/ws?retoma=" + id, extras, origem);
 }
 
 TEST(Assentos, AnInviteBecomesASeatThatOutlivesARestart) {
@@ -145,8 +137,7 @@ TEST(RetomaCheia, AnAwayUserKeepsItsPlaceAndComesBackToAFullHouse) {
   Conexao ana = g.usuarioTelnet("Ana");
   Conexao caio = web(g, "Caio", kId);
   caio.fecha();
-  ana.envia("/quem\r\n");
-  ASSERT_TRUE(ana.leAte("Caio (ausente)\r\n"));
+  ASSERT_TRUE(perguntaAte(ana, "/quem\r\n", "/Usu\xE1rios\r\nCaio (ausente)\r\nAna\r\n"));
   std::string status;
   sobe(g, "/ws?retoma=" + kOutroId, "", "127.0.0.1", &status);
   EXPECT_EQ(status, "HTTP/1.1 503 Service Unavailable");
@@ -183,8 +174,7 @@ TEST_F(Retoma, ADroppedUserResumesWithExactlyWhatItMissed) {
   ASSERT_TRUE(ana.leAte("antes\r\n"));
   ana.descarta();
   caio.fecha();
-  ana.envia("/quem\r\n");
-  EXPECT_TRUE(recebe(ana, "/Usu\xE1rios\r\nCaio (ausente)\r\nAna\r\n"));
+  EXPECT_TRUE(perguntaAte(ana, "/quem\r\n", "/Usu\xE1rios\r\nCaio (ausente)\r\nAna\r\n"));
   // Kept: its nickname (nobody takes it), MUD lines, chat, prompts.
   Conexao bia = g.usuarioTelnet("Bia");
   ana.descarta();
@@ -254,8 +244,7 @@ TEST_F(Retoma, AnIdNeverCrossesAdmissions) {
 TEST_F(Retoma, AnAbsenceThatOverflowsKeepsTheNewestAndCountsTheRest) {
   Conexao caio = web(g, "Caio", kId);
   caio.fecha();
-  ana.envia("/quem\r\n");
-  ASSERT_TRUE(ana.leAte("(ausente)"));
+  ASSERT_TRUE(perguntaAte(ana, "/quem\r\n", "/Usu\xE1rios\r\nCaio (ausente)\r\nAna\r\n"));
   // 1000 lines of 100 bytes: about 100 KiB for a store of 64 KiB.
   std::string lote;
   for (int i = 0; i < 1000; ++i) {

@@ -22,6 +22,21 @@ inline ::testing::AssertionResult recebe(Conexao& c, const std::string& esperado
                                        << ::testing::PrintToString(tudo) << "]";
 }
 
+// A dropped link tells nobody, so a test that drops one waits for the
+// gateway to have seen it: asks `pergunta` until the answer is exactly
+// `esperado`, which it takes, for up to kPrazo.
+inline ::testing::AssertionResult perguntaAte(Conexao& c, const std::string& pergunta, const std::string& esperado) {
+  std::string tudo;
+  for (Ms passou{0}; passou < escala(kPrazo); passou += 200ms) {
+    c.envia(pergunta);
+    c.leAte(esperado, 200ms);
+    tudo = c.toma();
+    if (tudo == esperado) return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "expected [" << ::testing::PrintToString(esperado) << "] last got ["
+                                       << ::testing::PrintToString(tudo) << "]";
+}
+
 // A web user's text messages until `esperado` is among them: exactly
 // `esperado`, as a browser would put them together.
 inline ::testing::AssertionResult recebeWeb(Conexao& c, const std::string& esperado) {

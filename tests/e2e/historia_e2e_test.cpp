@@ -203,8 +203,7 @@ TEST(HistoriaPedida, AUserWhoLeavesMidStream) {
   }  // closed unread
   lado.envia(lote("depois ", 0, 50));
   EXPECT_TRUE(recebe(bia, lote("depois ", 0, 50)));
-  bia.envia("/quem\r\n");
-  EXPECT_TRUE(recebe(bia, "/Usu\xE1rios\r\nBia\r\n"));
+  EXPECT_TRUE(perguntaAte(bia, "/quem\r\n", "/Usu\xE1rios\r\nBia\r\n"));
   bia.envia("/historia 2\r\n");
   EXPECT_TRUE(recebe(bia, cabecalho(2) + lote("depois ", 48, 50) + kFim));
 }
