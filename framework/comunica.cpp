@@ -63,7 +63,11 @@ bool TComunica::cEnvia(const void* dados, int32_t n) {
     if (soqueteSaida < 0) return false;
     if (modo >= kModoNormal) {
       modo = kModoNormal;
-      cDescarrega();
+      // More of this pass's output follows: the socket keeps what this
+      // flush gives it for one transmission at the pass's end instead of
+      // one now as well. Each transmission, on loopback the peer's receive
+      // and wake-up too, costs far more than the copy.
+      descarrega(tls == nullptr ? MSG_MORE : 0);
       if (!cabe(n)) return false;
     } else if (!envioBloqueado()) {
       return false;
@@ -168,21 +172,24 @@ ssize_t TComunica::cLe(char* buffer, int n) {
   return recv(soqueteEntrada, buffer, static_cast<size_t>(n), 0);
 }
 
-ssize_t TComunica::escreve(const char* dados, int n) {
+ssize_t TComunica::escreve(const char* dados, int n, int bandeiras) {
   if (tls != nullptr) return tlsEscreve(tls, dados, n);
-  return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL);
+  return send(soqueteSaida, dados, static_cast<size_t>(n), MSG_NOSIGNAL | bandeiras);
 }
 
-ssize_t TComunica::escreveDobrado() {
+ssize_t TComunica::escreveDobrado(int bandeiras) {
   iovec pedacos[2] = {{anel + leitura, static_cast<size_t>(tamanhoAnel - leitura)}, {anel, static_cast<size_t>(escrita)}};
   msghdr m{};
   m.msg_iov = pedacos;
   m.msg_iovlen = 2;
-  return sendmsg(soqueteSaida, &m, MSG_NOSIGNAL);
+  return sendmsg(soqueteSaida, &m, MSG_NOSIGNAL | bandeiras);
 }
 
-bool TComunica::cDescarrega() {
+// `bandeiras` is 0 or MSG_MORE. A send without it transmits everything the
+// socket holds, what earlier ones held back included.
+bool TComunica::descarrega(int bandeiras) {
   if (soqueteSaida < 0 || cVazio()) return cVazio();
+  adiado = bandeiras != 0;
   for (;;) {
     // The piece only grows while a TLS write waits to resume, as the session
     // requires: bytes are appended at `escrita`, never taken back.
@@ -190,7 +197,7 @@ bool TComunica::cDescarrega() {
     // small ring wraps often, and a send is most of what output costs.
     const bool dobrado = escrita < leitura && escrita > 0 && tls == nullptr;
     const int pedaco = escrita < leitura ? tamanhoAnel - leitura + (dobrado ? escrita : 0) : escrita - leitura;
-    const ssize_t r = dobrado ? escreveDobrado() : escreve(anel + leitura, pedaco);
+    const ssize_t r = dobrado ? escreveDobrado(bandeiras) : escreve(anel + leitura, pedaco, bandeiras);
     if (r == 0 || (r < 0 && !ehBloqueio(errno))) {
       // The unsent bytes stay in the ring and are never sent.
       if (soqueteSaida != soqueteEntrada) close(soqueteSaida);
@@ -207,6 +214,15 @@ bool TComunica::cDescarrega() {
     if (enviado < pedaco && (tls == nullptr || enviado == 0)) return false;
     // The whole piece went and bytes remain: they wrapped to the ring's start.
   }
+}
+
+// A flush that sent nothing (a full socket) leaves bytes in flight whose
+// acknowledgement sends the rest, so only an empty or held ring needs the
+// push.
+void TComunica::cFimDoPasso() {
+  if (!adiado) return;
+  adiado = false;
+  if (soqueteSaida >= 0 && (cVazio() || modo > kModoNormal)) empurra(soqueteSaida);
 }
 
 void TComunica::cFecha(bool descarregar) {

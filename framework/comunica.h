@@ -115,7 +115,11 @@ class TComunica {
   // on the socket would announce: the reader must come back for them now.
   bool cRetido() const { return tls != nullptr && tlsPendente(tls); }
   // Writes pending bytes while the socket takes them; true when none remain.
-  bool cDescarrega();
+  bool cDescarrega() { return descarrega(0); }
+  // The loop's end of a pass, before its flush: bytes a full ring sent
+  // during the pass and the socket still holds back go out now unless that
+  // flush will carry them.
+  void cFimDoPasso();
   void cMuda(int modoPedido, int nivelPedido);
   void cRepete();
   void cLimpa();
@@ -166,8 +170,9 @@ class TComunica {
 
  private:
   friend struct TVigia;
-  ssize_t escreve(const char* dados, int n);
-  ssize_t escreveDobrado();
+  bool descarrega(int bandeiras);
+  ssize_t escreve(const char* dados, int n, int bandeiras);
+  ssize_t escreveDobrado(int bandeiras);
   bool cabe(int32_t n) const;
   void atualizaMarcas();
   void descartaMarcas(int32_t n);
@@ -181,6 +186,7 @@ class TComunica {
 
   uint8_t modo = kModoNormal;
   uint8_t nivel = kNivelNormal;
+  bool adiado = false;  // a send this pass said more would follow (cFimDoPasso)
   int32_t tamanhoAnel = kTamanhoComum;
   char* anel = comum;
   char comum[kTamanhoComum];

@@ -34,6 +34,7 @@ void fechaEAvisa(TComunica* p) {
 // not its socket was reported writable; an emptied ring is reported.
 void descarregaTodos() {
   niveis.despacha(kNiveis, [](TComunica* p) {
+    p->cFimDoPasso();
     if (p->cModo() <= kModoNormal && p->soqueteSaida >= 0 && !p->cVazio() && p->cDescarrega())
       p->cEvento(nullptr, 1);
   });

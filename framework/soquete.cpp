@@ -32,6 +32,12 @@ void semAtraso(int soquete) {
 #endif
 }
 
+void empurra(int soquete) {
+  // Taking a cork off pushes whatever waits, whether or not one was on.
+  const int zero = 0;
+  setsockopt(soquete, IPPROTO_TCP, TCP_CORK, &zero, sizeof zero);
+}
+
 int aguardaSoquete(int soquete, short eventos, int vigia, uint32_t fimMs) {
   for (;;) {
     const int32_t resto = static_cast<int32_t>(fimMs - relogioMonotonico());

@@ -41,6 +41,10 @@ int aceitaSoquete(int escuta, sockaddr_in* par);
 // with ZANDOR_NAGLE (for measurements) it leaves the socket as it is.
 void semAtraso(int soquete);
 
+// Sends at once what earlier sends with MSG_MORE left in the socket waiting
+// for more (a failure, e.g. on a socket that is not TCP, leaves it as it is).
+void empurra(int soquete);
+
 // For a helper thread, where waiting is allowed: waits until `soquete` shows
 // one of `eventos`, `vigia` hangs up or shows input (whoever watches it gave
 // the wait up), or `fimMs` on relogioMonotonico passes. 0 when ready, else

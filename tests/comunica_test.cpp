@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -197,6 +198,38 @@ INSTANTIATE_TEST_SUITE_P(Comunica, Cheio,
                                            CasoCheio{"HeldPeerReads", true, true, true},
                                            CasoCheio{"HeldPeerFull", true, false, false}),
                          PeloNome());
+
+// A flush that a full ring forces during a pass tells the socket more
+// follows, so the peer gets nothing until the pass ends and then all of it in
+// one transmission, also when the rest stays behind a hold.
+TEST_F(Comunica, AFlushDuringAPassTransmitsAtItsEnd) {
+  for (const bool retido : {false, true}) {
+    SCOPED_TRACE(retido ? "held after the flush" : "flushed at the end");
+    int par[2];
+    parTcp(par);
+    pares_.push_back(par[1]);
+    Ponta* p = new Ponta("A");
+    p->adota(par[0]);
+    const std::string a = serie(2000), b = serie(100, 7);
+    ASSERT_TRUE(p->cEnvia(a.data(), 2000));
+    ASSERT_TRUE(p->cEnvia(b.data(), 100)) << "a went to the socket to make room";
+    EXPECT_EQ(p->cPendentes(), 100);
+    pollfd espera{par[1], POLLIN, 0};
+    EXPECT_EQ(poll(&espera, 1, 50), 0) << "nothing transmitted yet";
+
+    if (retido) p->cMuda(kModoRetido, kNivelNormal);
+    p->cFimDoPasso();
+    if (!retido) {
+      EXPECT_TRUE(p->cDescarrega());
+    }
+    const std::string esperado = retido ? a : a + b;
+    // Left alone, the kernel sends held-back bytes after about 200 ms.
+    std::string lido;
+    while (lido.size() < esperado.size() && poll(&espera, 1, 100) == 1) lido += le(par[1]);
+    EXPECT_TRUE(lido == esperado) << lido.size() << " bytes read";
+    delete p;
+  }
+}
 
 // Ordinary output keeps to its share: behind 2000 bytes a peer has not
 // taken, a 100-byte message is refused, while a long line still fits, and the
