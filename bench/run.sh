@@ -15,6 +15,11 @@
 #   - a crowd: 200 users (under "usuarios = 200") beside the default full
 #     house, the MUD at 2,000 lines/s of 80 bytes: loss, CPU per copy, p99,
 #     the gateway's memory;
+#   - a thousand users (under "usuarios = 1000") at 200 lines/s of 80 bytes:
+#     loss, CPU per copy, p99;
+#   - the kernel's floor under the CPU per copy (zandor_piso): one send per
+#     user per pass over loopback and nothing else, and two, the first with
+#     MSG_MORE, as a pass that overflows a user's ring sends;
 #   - a full house at 2,000 lines/s of web users only, and of half telnet
 #     and half web users, those in clear and over WSS: CPU per copy for each
 #     kind;
@@ -46,7 +51,7 @@ compila() {  # build dir, targets, extra cmake options
   cmake --build "$dir" -j2 --target $alvos >/dev/null
 }
 echo "building (Release)..." >&2
-compila "$build" "zandor zandor_carga"
+compila "$build" "zandor zandor_carga zandor_piso"
 compila "$buildNagle" "zandor" -DZANDOR_NAGLE=ON
 
 tmp=$(mktemp -d)
@@ -63,6 +68,7 @@ echo "Zandor $(git -C "$raiz" rev-parse --short HEAD 2>/dev/null || echo '?'), $
 "$carga" --rotulo zandor@2000x80 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --bytes 80 --resumo "$resumo"
 "$carga" --rotulo zandor@2000x2000 --usuarios "$teto" --taxa 2000 --segundos 6 --so-fluxo --bytes 2000 --resumo "$resumo"
 "$carga" --rotulo multidao --usuarios "$teto,200" --taxa 2000 --bytes 80 --segundos 6 --so-fluxo --resumo "$resumo"
+"$carga" --rotulo mil --usuarios 1000 --taxa 200 --bytes 80 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo web@2000 --usuarios "$teto" --web "$teto" --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo mistura@2000 --usuarios "$teto" --web $((teto / 2)) --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
 "$carga" --rotulo wss@2000 --usuarios "$teto" --web $((teto / 2)) --wss --taxa 2000 --segundos 6 --so-fluxo --resumo "$resumo"
@@ -99,6 +105,8 @@ awk -v teto="$teto" '
     printf "    user->MUD p50/p99 ms       %5.1f/%-6.1f %5.1f/%-6.1f\n", q("multidao", teto, "sobe_p50"), q("multidao", teto, "sobe_p99"),
       q("multidao", 200, "sobe_p50"), q("multidao", 200, "sobe_p99")
     printf "    gateway VmRSS KiB          %12d %12d\n", q("multidao", teto, "rss_kb"), q("multidao", 200, "rss_kb")
+    printf "  1000 users, 200 lines/s of 80 bytes: %.1f%% lost, CPU %.3f us per copy, MUD->user p50/p99 %.1f/%.1f ms, VmRSS %d KiB\n",
+      q("mil", 1000, "perdidas_pct"), q("mil", 1000, "cpu_us_copia"), q("mil", 1000, "desce_p50"), q("mil", 1000, "desce_p99"), q("mil", 1000, "rss_kb")
     printf "  %d users, 2,000 lines/s, CPU us per copy: all telnet %.3f, all web %.3f (web/telnet = %s), half and half %.3f\n",
       teto, q("zandor@2000", teto, "cpu_us_copia"), q("web@2000", teto, "cpu_us_copia"),
       razao(q("web@2000", teto, "cpu_us_copia"), q("zandor@2000", teto, "cpu_us_copia")), q("mistura@2000", teto, "cpu_us_copia")
@@ -111,3 +119,6 @@ awk -v teto="$teto" '
     printf "    MUD->user p50/p99/max ms   %5.1f/%.1f/%.1f   %5.1f/%.1f/%.1f\n", q("nodelay", 8, "desce_p50"), q("nodelay", 8, "desce_p99"), q("nodelay", 8, "desce_max"),
       q("nagle", 8, "desce_p50"), q("nagle", 8, "desce_p99"), q("nagle", 8, "desce_max")
   }' "$resumo"
+echo "  the kernel's floor (under the load tool at 2,000 lines/s the gateway makes about 50 passes/s, 40 lines each):"
+"$build/bench/zandor_piso" --usuarios "$teto" --partes 1 | sed 's/^/    /'
+"$build/bench/zandor_piso" --usuarios "$teto" --partes 2 | sed 's/^/    /'
