@@ -5,7 +5,9 @@
 //    3. accepts every pending connection of every ready listener;
 //    4. reads the ready sockets, level by level, into cEvento, and closes
 //       the objects whose send failed;
-//    5. flushes every output ring not held and reports those it emptied;
+//    5. flushes every output ring not held and reports those it emptied,
+//       first pushing out what a ring that filled during the pass handed its
+//       socket (cFimDoPasso);
 //    6. builds the sets of the two waits;
 //    7. looks ahead for the nearest timer, up to 12 ticks;
 //    8. takes the ticks this pass has spent off that: the time-out;
@@ -19,8 +21,9 @@
 // wait; the gateway lives on level 4, so a busy pass costs 30 ms of latency.
 // That floor is kept on purpose: while the short wait runs, what the MUD
 // sends gathers in the kernel, so the next pass reads it in one go and its
-// drain hands each user all of it in one send, not one send per packet the
-// MUD happened to write.
+// drain hands each user all of it in one transmission, not one per packet
+// the MUD happened to write. A ring that fills on the way gives its socket
+// what it holds with MSG_MORE, so the drain's send carries that too.
 #pragma once
 
 #include <cstdint>
