@@ -706,7 +706,7 @@ TEST_P(ParSumiu, FailedSendBecomesOneCloseEvent) {
   else
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
   Ponta* p = new Ponta("A");
-  p->soqueteSaida = p->soqueteEntrada = par[0];
+  p->adota(par[0]);
   close(par[1]);
 
   // A TCP peer's reset arrives only after the first send reaches it.

@@ -70,7 +70,7 @@ class GatewayFalso : public ::testing::Test {
   // A session made directly on a pair, with a protocol and no stage yet.
   TCliente* sessao(int8_t protocolo, int& ponta, int buffer = 0) {
     TCliente* c = new TCliente;
-    c->soqueteSaida = c->soqueteEntrada = par(ponta, buffer);
+    c->adota(par(ponta, buffer));
     c->protocolo = protocolo;
     return c;
   }
@@ -86,7 +86,7 @@ class GatewayFalso : public ::testing::Test {
   // The MUD link, on a pair whose far end is `mudPonta_`.
   void ligaMud() {
     mud = new TMud;
-    mud->soqueteSaida = mud->soqueteEntrada = par(mudPonta_);
+    mud->adota(par(mudPonta_));
   }
   static void doMud(const std::string& bytes) { mud->cEvento(bytes.data(), static_cast<int32_t>(bytes.size())); }
 

@@ -79,7 +79,7 @@ class Pontas : public ::testing::Test {
     int par[2];
     EXPECT_EQ(socketpair(AF_UNIX, tipo | SOCK_NONBLOCK, 0, par), 0);
     p = new Ponta(nome, dados_);
-    p->soqueteSaida = p->soqueteEntrada = par[0];
+    p->adota(par[0]);
     pares_.push_back(par[1]);
     return par[1];
   }

@@ -60,7 +60,7 @@ class Usuario {
     int par[2];
     if (!parDeSoquetes(par)) std::abort();
     sessao_ = new TCliente;
-    sessao_->soqueteSaida = sessao_->soqueteEntrada = par[0];
+    sessao_->adota(par[0]);
     sessao_->cArma(kDezSegundos);  // as admission does
     par_ = par[1];
   }

@@ -67,7 +67,7 @@ struct Usuario {
     int par[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par) != 0) std::abort();
     sessao = new TCliente;
-    sessao->soqueteSaida = sessao->soqueteEntrada = par[0];
+    sessao->adota(par[0]);
     sessao->protocolo = kProtocoloTelnet;
     sessao->etapa = kEtapaNomeado;
     copia(sessao->apelido, apelido);
@@ -149,7 +149,7 @@ class Tentativa : public ::testing::Test {
     int par[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, par), 0);
     mud = new TMud;
-    mud->soqueteSaida = mud->soqueteEntrada = par[0];
+    mud->adota(par[0]);
     antigo_ = par[1];
   }
   std::string ouveAntigo() {

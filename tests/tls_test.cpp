@@ -81,8 +81,7 @@ class TransporteTls : public ::testing::Test {
     ASSERT_NE(sessao, nullptr) << razao;
     ASSERT_TRUE(aceito);
     r_ = new Receptor;
-    r_->soqueteSaida = r_->soqueteEntrada = cliente_;
-    r_->tls = sessao;
+    r_->adota(cliente_, sessao);
   }
 
   void TearDown() override {

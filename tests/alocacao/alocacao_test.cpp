@@ -143,7 +143,7 @@ class Alocacao : public ::testing::Test {
     int par[2];
     ASSERT_TRUE(parDeSoquetes(par));
     mud = new TMud;
-    mud->soqueteSaida = mud->soqueteEntrada = par[0];
+    mud->adota(par[0]);
     parMud_ = par[1];
   }
 
@@ -163,7 +163,7 @@ class Alocacao : public ::testing::Test {
     int par[2];
     ASSERT_TRUE(parDeSoquetes(par));
     u.sessao = new TCliente;
-    u.sessao->soqueteSaida = u.sessao->soqueteEntrada = par[0];
+    u.sessao->adota(par[0]);
     u.sessao->cArma(kTicksPrimeiraLinha);
     u.par = par[1];
     for (const std::string& l : linhas) u.sessao->cEvento(l.data(), static_cast<int32_t>(l.size()));

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
   TCliente* usuarios[3];
   for (int i = 0; i < 3; ++i) {
     usuarios[i] = new TCliente;
-    usuarios[i]->soqueteSaida = usuarios[i]->soqueteEntrada = pares[i].fd[0];
+    usuarios[i]->adota(pares[i].fd[0]);
     usuarios[i]->etapa = kEtapaNomeado;
   }
   usuarios[0]->protocolo = kProtocoloTelnet;
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
 
   fuzz::Par parMud;
   mud = new TMud;
-  mud->soqueteSaida = mud->soqueteEntrada = parMud.fd[0];
+  mud->adota(parMud.fd[0]);
 
   while (!fluxo.vazio()) {
     const uint8_t controle = fluxo.byte();

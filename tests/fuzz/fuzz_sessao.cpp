@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* dados, size_t tamanho) {
                                     : fuzz::observador(parObservador, kProtocoloQuadros, 0);
 
   auto* usuario = new TCliente;
-  usuario->soqueteSaida = usuario->soqueteEntrada = parUsuario.fd[0];
+  usuario->adota(parUsuario.fd[0]);
   usuario->cArma(kTicksPrimeiraLinha);
   if (modo & 1) usuario->opcoes = kOpcaoC1;
 

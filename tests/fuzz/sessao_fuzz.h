@@ -53,7 +53,7 @@ inline bool vivo(const zandor::TCliente* c) {
 // A named user "Olho" on `par`, reading in `protocolo` with `opcoes`.
 inline zandor::TCliente* observador(const Par& par, int8_t protocolo, uint8_t opcoes) {
   auto* o = new zandor::TCliente;
-  o->soqueteSaida = o->soqueteEntrada = par.fd[0];
+  o->adota(par.fd[0]);
   o->protocolo = protocolo;
   o->opcoes = opcoes;
   o->etapa = zandor::kEtapaNomeado;
