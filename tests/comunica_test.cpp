@@ -573,6 +573,40 @@ TEST_F(ComunicaMarcas, TheMoveKeepsOrderWhereverTheRingStands) {
   }
 }
 
+// A large ring that wraps while a slow peer reads keeps the bytes in order,
+// and moves back inside the object intact once they drain.
+TEST_F(Comunica, ALargeRingThatWrapsShrinksInOrder) {
+  int par[2];
+  ASSERT_TRUE(parDeSoquetes(par, 4096));
+  pares_.push_back(par[1]);
+  Ponta* p = new Ponta("A");
+  p->adota(par[0]);
+  std::string enviado, lido;
+  char tmp[3000];
+  auto leUmPouco = [&] {
+    const ssize_t n = recv(par[1], tmp, sizeof tmp, 0);
+    if (n > 0) lido.append(tmp, static_cast<size_t>(n));
+  };
+  bool dobrou = false;
+  for (int i = 0; i < 40 && !dobrou; ++i) {
+    const int antes = p->cEscrita();
+    const std::string longa = serie(3000, i);
+    ASSERT_TRUE(p->cEnvia(longa.data(), 3000)) << i;
+    enviado += longa;
+    dobrou = p->cTamanhoAnel() == kTamanhoAnel && p->cEscrita() < antes;
+    if (i >= 6) leUmPouco();  // the socket fills first, then keeps pace
+    p->cDescarrega();
+  }
+  ASSERT_TRUE(dobrou);
+  while (!p->cDescarrega() || lido.size() < enviado.size()) {
+    const size_t antes = lido.size();
+    leUmPouco();
+    if (lido.size() == antes) break;
+  }
+  EXPECT_TRUE(lido == enviado) << lido.size() << " of " << enviado.size() << " bytes";
+  EXPECT_EQ(p->cTamanhoAnel(), kTamanhoComum);
+}
+
 // ---- levels ----------------------------------------------------------------
 
 struct CasoMuda {
