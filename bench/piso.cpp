@@ -71,7 +71,6 @@ int main(int argc, char** argv) {
   close(escuta);
 
   std::atomic<bool> fim{false};
-  std::atomic<long long> lidos{0};
   std::thread leitor([&] {
     const int ep = epoll_create1(0);
     for (int c : recebe) {
@@ -85,8 +84,8 @@ int main(int argc, char** argv) {
     while (!fim.load()) {
       const int n = epoll_wait(ep, ev, 128, 50);
       for (int i = 0; i < n; ++i) {
-        const ssize_t r = recv(ev[i].data.fd, b.data(), b.size(), MSG_DONTWAIT);
-        if (r > 0) lidos += r;
+        while (recv(ev[i].data.fd, b.data(), b.size(), MSG_DONTWAIT) > 0) {
+        }
       }
     }
     close(ep);
@@ -99,7 +98,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < linhas; ++i) bloco += linha;
   const size_t meio = bloco.size() / 2;
 
-  long long enviados = 0, recusados = 0;
+  long long enviados = 0;
   const double antes = cpuDaThread();
   timespec proximo{};
   clock_gettime(CLOCK_MONOTONIC, &proximo);
@@ -122,7 +121,7 @@ int main(int argc, char** argv) {
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &proximo, nullptr);
   }
   const double cpu = cpuDaThread() - antes;
-  recusados = static_cast<long long>(usuarios) * passos * segundos * static_cast<long long>(bloco.size()) - enviados;
+  const long long recusados = static_cast<long long>(usuarios) * passos * segundos * static_cast<long long>(bloco.size()) - enviados;
   usleep(200000);
   fim = true;
   leitor.join();
