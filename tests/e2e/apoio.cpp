@@ -257,14 +257,37 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
     std::abort();
   }
   pasta_ = modelo;
-  porta_ = portaLivre();
-  do portaWeb_ = portaLivre();
-  while (portaWeb_ == porta_);
-  for (size_t i; (i = config.find("%PORTAWEB%")) != std::string::npos;) config.replace(i, 10, std::to_string(portaWeb_));
-  for (size_t i; (i = config.find("%PORTA%")) != std::string::npos;) config.replace(i, 7, std::to_string(porta_));
-  std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << config;
-  for (const auto& [nome, conteudo] : arquivos) std::ofstream(pasta_ + "/" + nome, std::ios::binary) << conteudo;
+  // Ports are found free and let go before the gateway binds them, and in
+  // between any socket, of this process or another, may draw the same
+  // number. The gateway then stops with "Address already in use": with
+  // ports chosen here that is no failure of the test's, and it starts again
+  // on new ones.
+  const bool portasNossas = config.find("%PORTA") != std::string::npos;
+  for (int tentativa = 1;; ++tentativa) {
+    porta_ = portaLivre();
+    do portaWeb_ = portaLivre();
+    while (portaWeb_ == porta_);
+    std::string texto = config;
+    for (size_t i; (i = texto.find("%PORTAWEB%")) != std::string::npos;) texto.replace(i, 10, std::to_string(portaWeb_));
+    for (size_t i; (i = texto.find("%PORTA%")) != std::string::npos;) texto.replace(i, 7, std::to_string(porta_));
+    std::ofstream(pasta_ + "/" + nomePrograma + ".cfg", std::ios::binary) << texto;
+    for (const auto& [nome, conteudo] : arquivos) std::ofstream(pasta_ + "/" + nome, std::ios::binary) << conteudo;
+    executa(nomePrograma, programa);
+    if (!esperaPorta) return;
+    // The log says "Feito..." only after the port listens; waiting for it
+    // leaves no probe connection behind in the gateway's user list.
+    const auto fim = Relogio::now() + escala(kPrazo);
+    bool saiu = false;
+    while (Relogio::now() < fim && leArquivo(nomePrograma + ".log") != "Feito...\n" && !saiu) {
+      std::this_thread::sleep_for(5ms);
+      saiu = esperaSair(0ms) >= 0;
+    }
+    if (!saiu || !portasNossas || tentativa == 5 || saida().find("Address already in use") == std::string::npos) return;
+    terminou_ = false;
+  }
+}
 
+void Gateway::executa(const std::string& nomePrograma, const std::string& programa) {
   // Under a wrapper the program is started by path, and the wrapper passes
   // that path on as the program's start path: a link named after it keeps
   // the base name the test asked for.
@@ -274,6 +297,7 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
     for (size_t i = 0; (i = nome.find('/', i)) != std::string::npos; ++i)
       mkdir((pasta_ + "/" + nome.substr(0, i)).c_str(), 0755);
     // Should the link fail, the gateway never starts and the test says so.
+    unlink((pasta_ + "/" + nome).c_str());
     if (symlink(programa.c_str(), (pasta_ + "/" + nome).c_str()) != 0) std::perror("symlink");
     argumentos.push_back("./" + nome);
   }
@@ -296,12 +320,6 @@ Gateway::Gateway(std::string config, bool esperaPorta, std::string nomePrograma,
     execl(programa.c_str(), arg0.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  if (!esperaPorta) return;
-  // The log says "Feito..." only after the port listens; waiting for it
-  // leaves no probe connection behind in the gateway's user list.
-  const auto fim = Relogio::now() + escala(kPrazo);
-  while (Relogio::now() < fim && leArquivo(nomePrograma + ".log") != "Feito...\n")
-    std::this_thread::sleep_for(5ms);
 }
 
 Gateway::~Gateway() {
@@ -322,11 +340,12 @@ Gateway::~Gateway() {
 int Gateway::esperaSair(Ms prazo) {
   const auto fim = Relogio::now() + escala(prazo);
   for (;;) {
+    if (terminou_) return estado_;
     int status = 0;
-    const pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
       terminou_ = true;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      estado_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return estado_;
     }
     if (Relogio::now() >= fim) return -1;
     std::this_thread::sleep_for(5ms);

@@ -165,11 +165,13 @@ class Gateway {
                      const char* origem = "127.0.0.1");
 
  private:
+  void executa(const std::string& nomePrograma, const std::string& programa);
   std::string pasta_;
   int porta_ = 0;
   int portaWeb_ = 0;
   pid_t pid_ = -1;
   bool terminou_ = false;
+  int estado_ = -1;  // the exit status, once terminou_
 };
 
 }  // namespace e2e
