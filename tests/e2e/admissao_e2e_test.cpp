@@ -28,26 +28,17 @@ std::string upgrade(const std::string& caminho, const std::string& campos) {
          "Sec-WebSocket-Version: 13\r\n\r\n";
 }
 
-// The status line of one exchange on a fresh connection from `origem`.
+// The status line of one exchange on a fresh connection from `origem`;
+// an upgrade left open is waited for a second only.
 std::string status(int porta, const std::string& pedido, const char* origem = "127.0.0.1") {
-  Conexao c = Conexao::conecta(porta, origem);
-  c.envia(pedido);
-  c.esperaFechar(1000ms);
-  const std::string r = c.toma();
-  return r.substr(0, r.find("\r\n"));
+  return primeiraLinha(trocaHttp(porta, pedido, origem, 1000ms));
 }
 
 const std::string k101 = "HTTP/1.1 101 Switching Protocols", k403 = "HTTP/1.1 403 Forbidden";
 const std::string k429 = "HTTP/1.1 429 Too Many Requests", k503 = "HTTP/1.1 503 Service Unavailable";
 
-// The invite a user's "/convite" names, from its link after `base`.
-std::string convida(Conexao& u, const std::string& base) {
-  u.envia("/convite\r\n");
-  if (!u.leAte("\r\n")) return "";
-  const std::string linha = u.toma();
-  const size_t em = linha.find(base + "#");
-  return em == std::string::npos ? "" : linha.substr(em + base.size() + 1, 22);
-}
+// The invite a user's "/convite" names, in a link to `base`.
+std::string convida(Conexao& u, const std::string& base) { return pedeConvite(u, "/Convite: " + base); }
 
 class Admissao : public ::testing::Test {
  protected:

@@ -232,6 +232,48 @@ bool leTextoWeb(Conexao& c, const std::string& esperado, std::string* texto, std
   }
 }
 
+std::string tokenConvite(const std::string& linha, const std::string& inicio) {
+  const std::string prefixo = inicio + "#";
+  if (linha.size() != prefixo.size() + 22 + 2 || linha.rfind(prefixo, 0) != 0) return "";
+  if (linha.compare(linha.size() - 2, 2, "\r\n") != 0) return "";
+  const std::string t = linha.substr(prefixo.size(), 22);
+  if (t.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-") != std::string::npos)
+    return "";
+  return t;
+}
+
+std::string pedeConvite(Conexao& u, const std::string& inicio, const std::string& comando) {
+  u.envia(comando + "\r\n");
+  if (!u.leAte("\r\n")) return "";
+  return tokenConvite(u.toma("\r\n"), inicio);
+}
+
+Conexao sobeWeb(int porta, const std::string& caminho, const std::string& extras, const char* origem,
+                std::string* status) {
+  Conexao c = Conexao::conecta(porta, origem);
+  c.envia(pedidoWeb(caminho, extras));
+  c.leAte("\r\n\r\n");
+  *status = primeiraLinha(c.toma("\r\n\r\n"));
+  return c;
+}
+
+int codigoFecho(Conexao& c) {
+  QuadroWeb q;
+  while (leQuadroWeb(c, &q) && q.opcode == 1) {
+  }
+  if (q.opcode != 8 || q.dados.size() < 2 || !c.esperaFechar()) return -1;
+  return static_cast<unsigned char>(q.dados[0]) << 8 | static_cast<unsigned char>(q.dados[1]);
+}
+
+std::string trocaHttp(int porta, const std::string& pedido, const char* origem, Ms prazo) {
+  Conexao c = Conexao::conecta(porta, origem);
+  c.envia(pedido);
+  c.esperaFechar(prazo);
+  return c.toma();
+}
+
+std::string primeiraLinha(const std::string& resposta) { return resposta.substr(0, resposta.find("\r\n")); }
+
 // ---- MudFalso --------------------------------------------------------------
 
 MudFalso::MudFalso() { fd_ = escutaLocal(8, &porta_); }
@@ -381,11 +423,8 @@ Conexao Gateway::usuarioTelnet(const std::string& apelido, const std::string& co
 
 Conexao Gateway::usuarioWeb(const std::string& apelido, const std::string& caminho, const std::string& extras,
                             const char* origem) {
-  Conexao c = Conexao::conecta(portaWeb_, origem);
-  c.envia(pedidoWeb(caminho, extras));
-  c.leAte("\r\n\r\n");
-  c.toma("\r\n\r\n");
-  std::string texto;
+  std::string status, texto;
+  Conexao c = sobeWeb(portaWeb_, caminho, extras, origem, &status);
   leTextoWeb(c, "Digite seu apelido\r\n", &texto);
   c.envia(textoWeb(apelido));
   texto.clear();

@@ -112,6 +112,30 @@ bool leQuadroWeb(Conexao& c, QuadroWeb* q, Ms prazo = kPrazo);
 bool leTextoWeb(Conexao& c, const std::string& esperado, std::string* texto,
                 std::vector<QuadroWeb>* controles = nullptr, Ms prazo = kPrazo);
 
+// The token of an invite's line: `inicio`, "#", 22 characters of base64url
+// and the line's end; "" for any other line.
+std::string tokenConvite(const std::string& linha, const std::string& inicio);
+// What `comando`, a form of "/convite", gives `u`: the token of its answer
+// line, whose text before the "#" must be `inicio`.
+std::string pedeConvite(Conexao& u, const std::string& inicio, const std::string& comando = "/convite");
+
+// An upgrade of `caminho` (with `extras`, whole header lines) from
+// `origem`: the connection with the answer's head taken, its status line in
+// *status.
+Conexao sobeWeb(int porta, const std::string& caminho, const std::string& extras, const char* origem,
+                std::string* status);
+
+// The code of the close frame that follows any text messages, once the
+// connection has closed after it; -1 for another frame, no close or a
+// connection left open.
+int codigoFecho(Conexao& c);
+
+// One HTTP exchange on a fresh connection to `porta` from `origem`: the
+// whole answer, read until the gateway closes or `prazo` is over.
+std::string trocaHttp(int porta, const std::string& pedido, const char* origem = "127.0.0.1", Ms prazo = kPrazo);
+// An answer's first line: its status.
+std::string primeiraLinha(const std::string& resposta);
+
 // A listening loopback socket standing in for a MUD.
 class MudFalso {
  public:

@@ -24,14 +24,8 @@ const std::string k413 = "HTTP/1.1 413 Content Too Large";
 const std::string kId = "abcdefghijklmnopqrstuv_-0123";  // a page's resume id
 const std::string kOutroId = "ZYXWVUTSRQPONMLKJIHGFEDCBA";
 
-std::string primeiraLinha(const std::string& r) { return r.substr(0, r.find("\r\n")); }
-
-std::string http(Gateway& g, const std::string& pedido, const char* origem = "127.0.0.2") {
-  Conexao c = Conexao::conecta(g.portaWeb(), origem);
-  c.envia(pedido);
-  c.esperaFechar();
-  return c.toma();
-}
+// An exchange from a "remote" browser.
+std::string http(Gateway& g, const std::string& pedido) { return trocaHttp(g.portaWeb(), pedido, "127.0.0.2"); }
 
 std::string entrar(const std::string& corpo) {
   return "POST /entrar HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
@@ -39,12 +33,8 @@ std::string entrar(const std::string& corpo) {
 }
 
 // The invite a user's "/convite" names.
-std::string convida(Conexao& u) {
-  u.envia("/convite\r\n");
-  if (!u.leAte("\r\n")) return "";
-  const std::string linha = u.toma();
-  const size_t em = linha.find('#');
-  return em == std::string::npos ? "" : linha.substr(em + 1, 22);
+std::string convida(Gateway& g, Conexao& u) {
+  return pedeConvite(u, "/Convite: http://127.0.0.1:" + std::to_string(g.portaWeb()) + "/");
 }
 
 // The seat's secret out of a 204's Set-Cookie field.
@@ -58,27 +48,6 @@ std::string segredo(const std::string& resposta) {
 
 std::string cookie(const std::string& s) { return "Cookie: zandor_assento=" + s + "\r\n"; }
 
-// An upgrade from `origem`: the connection, its 101 read, or closed with the refusal.
-Conexao sobe(Gateway& g, const std::string& caminho, const std::string& extras, const char* origem,
-             std::string* status) {
-  Conexao c = Conexao::conecta(g.portaWeb(), origem);
-  c.envia(pedidoWeb(caminho, extras));
-  c.leAte("\r\n\r\n");
-  *status = primeiraLinha(c.toma("\r\n\r\n"));
-  return c;
-}
-
-// The close frame's code, once the connection closes; -1 without one.
-int codigoFecho(Conexao& c) {
-  QuadroWeb q;
-  while (leQuadroWeb(c, &q))
-    if (q.opcode == 8 && q.dados.size() >= 2) {
-      c.esperaFechar();
-      return static_cast<unsigned char>(q.dados[0]) << 8 | static_cast<unsigned char>(q.dados[1]);
-    }
-  return -1;
-}
-
 // A web user through its nickname, bound to `id`.
 Conexao web(Gateway& g, const std::string& apelido, const std::string& id, const std::string& extras = "",
             const char* origem = "127.0.0.1") {
@@ -90,7 +59,7 @@ TEST(Assentos, AnInviteBecomesASeatThatOutlivesARestart) {
   {
     Gateway g{kConfig};
     Conexao ana = g.usuarioTelnet("Ana");
-    const std::string t = convida(ana);
+    const std::string t = convida(g, ana);
     ASSERT_EQ(t.size(), 22u);
     // Refusals spend nothing: another target, a body too long, a foreign origin.
     EXPECT_EQ(primeiraLinha(http(g, "POST /outro HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n")), k404);
@@ -112,9 +81,9 @@ TEST(Assentos, AnInviteBecomesASeatThatOutlivesARestart) {
               "HTTP/1.1 400 Bad Request");
     for (int i = 0; i < 2; ++i) {
       std::string status;
-      Conexao c = sobe(g, "/ws", cookie("x") + "Cookie2: y\r\n", "127.0.0.2", &status);
+      Conexao c = sobeWeb(g.portaWeb(), "/ws", cookie("x") + "Cookie2: y\r\n", "127.0.0.2", &status);
       EXPECT_EQ(status, k403);
-      Conexao d = sobe(g, "/ws", "Cookie: a=b; zandor_assento=" + chave + "\r\n", "127.0.0.2", &status);
+      Conexao d = sobeWeb(g.portaWeb(), "/ws", "Cookie: a=b; zandor_assento=" + chave + "\r\n", "127.0.0.2", &status);
       EXPECT_EQ(status, k101);
     }
     arquivo = g.leArquivo("assentos");
@@ -127,7 +96,7 @@ TEST(Assentos, AnInviteBecomesASeatThatOutlivesARestart) {
   EXPECT_EQ(std::count(arquivo.begin(), arquivo.end(), '\n'), 1) << arquivo;
   Gateway g2{kConfig, true, "zandor", binario(), {{"assentos", arquivo}}};
   std::string status;
-  Conexao c = sobe(g2, "/ws", cookie(chave), "127.0.0.2", &status);
+  Conexao c = sobeWeb(g2.portaWeb(), "/ws", cookie(chave), "127.0.0.2", &status);
   EXPECT_EQ(status, k101);
 }
 
@@ -139,9 +108,9 @@ TEST(RetomaCheia, AnAwayUserKeepsItsPlaceAndComesBackToAFullHouse) {
   caio.fecha();
   ASSERT_TRUE(perguntaAte(ana, "/quem\r\n", "/Usu\xE1rios\r\nCaio (ausente)\r\nAna\r\n"));
   std::string status;
-  sobe(g, "/ws?retoma=" + kOutroId, "", "127.0.0.1", &status);
+  sobeWeb(g.portaWeb(), "/ws?retoma=" + kOutroId, "", "127.0.0.1", &status);
   EXPECT_EQ(status, "HTTP/1.1 503 Service Unavailable");
-  Conexao volta = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao volta = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   EXPECT_EQ(status, k101);
 }
 
@@ -158,7 +127,7 @@ class Retoma : public ::testing::Test {
   }
   // A seat for a browser at 127.0.0.2.
   std::string assento() {
-    const std::string t = convida(ana);
+    const std::string t = convida(g, ana);
     return segredo(http(g, entrar("convite=" + t)));
   }
   Gateway g{kConfig};
@@ -186,7 +155,7 @@ TEST_F(Retoma, ADroppedUserResumesWithExactlyWhatItMissed) {
   ana.descarta();
 
   std::string status;
-  Conexao volta = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao volta = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   EXPECT_EQ(status, k101);
   volta.lePor(200ms);
   std::string texto;
@@ -202,7 +171,7 @@ TEST_F(Retoma, ADroppedUserResumesWithExactlyWhatItMissed) {
   // /sair ends it for good: the id gives a new user.
   volta.envia(textoWeb("/sair"));
   EXPECT_TRUE(recebe(ana, "//Caio saiu\r\n"));
-  Conexao nova = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao nova = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   EXPECT_TRUE(recebeWeb(nova, "Digite seu apelido\r\n"));
 }
 
@@ -211,7 +180,7 @@ TEST_F(Retoma, AHalfDeadLinkIsTakenOver) {
   ASSERT_TRUE(ana.leAte("//Caio chegou\r\n"));
   ana.descarta();
   std::string status;
-  Conexao nova = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao nova = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   EXPECT_EQ(status, k101);
   EXPECT_EQ(codigoFecho(velha), 4001);
   m.envia("vivo\r\n");
@@ -227,12 +196,12 @@ TEST_F(Retoma, AnIdNeverCrossesAdmissions) {
   caio.fecha();
   // Loopback, an invite, or no id at all: a new user each time.
   std::string status;
-  Conexao local = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao local = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   EXPECT_TRUE(recebeWeb(local, "Digite seu apelido\r\n"));
-  Conexao semId = sobe(g, "/ws?retoma=curto", cookie(chave), "127.0.0.2", &status);
+  Conexao semId = sobeWeb(g.portaWeb(), "/ws?retoma=curto", cookie(chave), "127.0.0.2", &status);
   EXPECT_TRUE(recebeWeb(semId, "Digite seu apelido\r\n"));
   // The seat and the id: Caio again.
-  Conexao volta = sobe(g, "/ws?retoma=" + kId, cookie(chave), "127.0.0.2", &status);
+  Conexao volta = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, cookie(chave), "127.0.0.2", &status);
   EXPECT_EQ(status, k101);
   volta.envia(textoWeb("/quem"));
   std::string texto;
@@ -254,7 +223,7 @@ TEST_F(Retoma, AnAbsenceThatOverflowsKeepsTheNewestAndCountsTheRest) {
   m.envia(lote);
   ASSERT_TRUE(ana.leAte("linha 0999", 5000ms));
   std::string status;
-  Conexao volta = sobe(g, "/ws?retoma=" + kId, "", "127.0.0.1", &status);
+  Conexao volta = sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, "", "127.0.0.1", &status);
   std::string texto;
   ASSERT_TRUE(leTextoWeb(volta, "linha 0999", &texto, nullptr, 5000ms));
   ASSERT_EQ(texto.rfind("/", 0), 0u) << texto.substr(0, 80);
@@ -282,7 +251,7 @@ TEST_F(Retoma, ARevokedSeatClosesWith1008AndItsCookieIsRefused) {
   EXPECT_TRUE(leTextoWeb(bia, "/Seu acesso foi revogado\r\n", &texto));
   EXPECT_EQ(codigoFecho(bia), 1008);
   std::string status;
-  sobe(g, "/ws?retoma=" + kId, cookie(chave), "127.0.0.2", &status);
+  sobeWeb(g.portaWeb(), "/ws?retoma=" + kId, cookie(chave), "127.0.0.2", &status);
   EXPECT_EQ(status, k403);
 }
 

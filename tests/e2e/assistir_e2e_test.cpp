@@ -24,25 +24,16 @@ class Assistir : public ::testing::Test {
   // The token of the link `quem` gets for `comando`; the answer must be
   // exactly the watcher's invite.
   std::string conviteVer(Conexao& quem, const std::string& comando = "/convite ver") {
-    quem.envia(comando + "\r\n");
-    if (!quem.leAte("\r\n")) return "";
-    const std::string linha = quem.toma();
-    const std::string inicio = "/Convite para assistir: http://127.0.0.1:" + std::to_string(g.portaWeb()) + "/#";
-    if (linha.rfind(inicio, 0) != 0 || linha.size() != inicio.size() + 22 + 2) {
-      ADD_FAILURE() << linha;
-      return "";
-    }
-    return linha.substr(inicio.size(), 22);
+    const std::string t =
+        pedeConvite(quem, "/Convite para assistir: http://127.0.0.1:" + std::to_string(g.portaWeb()) + "/", comando);
+    EXPECT_EQ(t.size(), 22u);
+    return t;
   }
 
   // A browser from `origem` upgraded with `token`: the status line, and the
   // texts up to the question for a nickname in *texto.
   Conexao entra(const std::string& token, const char* origem, std::string* status, std::string* texto) {
-    Conexao c = Conexao::conecta(g.portaWeb(), origem);
-    c.envia(pedidoWeb("/ws?convite=" + token));
-    c.leAte("\r\n\r\n");
-    const std::string cabeca = c.toma("\r\n\r\n");
-    *status = cabeca.substr(0, cabeca.find("\r\n"));
+    Conexao c = sobeWeb(g.portaWeb(), "/ws?convite=" + token, "", origem, status);
     if (*status == "HTTP/1.1 101 Switching Protocols") leTextoWeb(c, kApelido, texto);
     return c;
   }

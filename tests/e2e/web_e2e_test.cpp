@@ -17,56 +17,36 @@ using namespace e2e;
 
 const std::string kConfigWeb = "%PORTA%\nweb = 127.0.0.1 %PORTAWEB%\n";
 
-// One HTTP exchange on a fresh connection: everything until the gateway closes.
-std::string http(Gateway& g, const std::string& pedido, const char* origem = "127.0.0.1") {
-  Conexao c = Conexao::conecta(g.portaWeb(), origem);
-  c.envia(pedido);
-  c.esperaFechar();
-  return c.toma();
-}
-
-std::string primeiraLinha(const std::string& resposta) { return resposta.substr(0, resposta.find("\r\n")); }
-
-// The next frame is a close frame with `codigo`, and the gateway closes.
-::testing::AssertionResult fechaCom(Conexao& c, int codigo) {
-  QuadroWeb q;
-  if (!leQuadroWeb(c, &q)) return ::testing::AssertionFailure() << "no frame";
-  while (q.opcode == 1 && leQuadroWeb(c, &q)) {
-  }
-  if (q.opcode != 8 || q.dados.size() < 2) return ::testing::AssertionFailure() << "frame " << int(q.opcode);
-  const int lido = static_cast<unsigned char>(q.dados[0]) << 8 | static_cast<unsigned char>(q.dados[1]);
-  if (lido != codigo) return ::testing::AssertionFailure() << "close code " << lido;
-  if (!c.esperaFechar()) return ::testing::AssertionFailure() << "still open";
-  return ::testing::AssertionSuccess();
-}
-
 class Web : public ::testing::Test {
  protected:
+  std::string http(const std::string& pedido, const char* origem = "127.0.0.1") {
+    return trocaHttp(g.portaWeb(), pedido, origem);
+  }
   Gateway g{kConfigWeb};
 };
 
 TEST_F(Web, PageAssetsAndRefusals) {
-  const std::string pagina = http(g, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  const std::string pagina = http("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
   EXPECT_EQ(primeiraLinha(pagina), "HTTP/1.1 200 OK");
   EXPECT_NE(pagina.find("\r\nContent-Type: text/html; charset=utf-8\r\n"), std::string::npos);
   EXPECT_NE(pagina.find("\r\nConnection: close\r\n"), std::string::npos);
   EXPECT_NE(pagina.find("<title>Zandor</title>"), std::string::npos);
   const std::string corpo = pagina.substr(pagina.find("\r\n\r\n") + 4);
   EXPECT_NE(pagina.find("\r\nContent-Length: " + std::to_string(corpo.size()) + "\r\n"), std::string::npos);
-  EXPECT_EQ(http(g, "GET /index.html HTTP/1.0\r\n\r\n"), pagina);
+  EXPECT_EQ(http("GET /index.html HTTP/1.0\r\n\r\n"), pagina);
 
   // HEAD: the same head, no body.
-  EXPECT_EQ(http(g, "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"), pagina.substr(0, pagina.find("\r\n\r\n") + 4));
+  EXPECT_EQ(http("HEAD / HTTP/1.1\r\nHost: x\r\n\r\n"), pagina.substr(0, pagina.find("\r\n\r\n") + 4));
 
-  EXPECT_EQ(primeiraLinha(http(g, "GET /nada HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(primeiraLinha(http(g, "GET /../zandor.cfg HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(primeiraLinha(http(g, "GET /zandor.log HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
-  EXPECT_EQ(primeiraLinha(http(g, "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n")),
+  EXPECT_EQ(primeiraLinha(http("GET /nada HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(primeiraLinha(http("GET /../zandor.cfg HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(primeiraLinha(http("GET /zandor.log HTTP/1.1\r\nHost: x\r\n\r\n")), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(primeiraLinha(http("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n")),
             "HTTP/1.1 404 Not Found");  // a form goes to /entrar alone
-  const std::string put = http(g, "PUT / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n");
+  const std::string put = http("PUT / HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(primeiraLinha(put), "HTTP/1.1 405 Method Not Allowed");
   EXPECT_NE(put.find("\r\nAllow: GET, HEAD, POST\r\n"), std::string::npos);
-  EXPECT_EQ(primeiraLinha(http(g, "GET\r\n\r\n")), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(primeiraLinha(http("GET\r\n\r\n")), "HTTP/1.1 400 Bad Request");
 
   // A head past 8 KiB: 431, then the connection closes though more comes.
   Conexao grande = Conexao::conecta(g.portaWeb());
@@ -107,7 +87,7 @@ TEST_F(Web, UpgradeAndItsRefusals) {
                "Sec-WebSocket-Version: 13\r\n\r\n",
        }) {
     SCOPED_TRACE(ruim);
-    EXPECT_EQ(primeiraLinha(http(g, ruim)), "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(primeiraLinha(http(ruim)), "HTTP/1.1 400 Bad Request");
   }
   // Tokens in lists and letter case, as browsers and proxies write them.
   Conexao d = Conexao::conecta(g.portaWeb());
@@ -117,14 +97,14 @@ TEST_F(Web, UpgradeAndItsRefusals) {
 }
 
 TEST_F(Web, AdmissionOnlyFromLoopbackWithoutForwarding) {
-  EXPECT_EQ(primeiraLinha(http(g, pedidoWeb(), "127.0.0.2")), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(primeiraLinha(http(pedidoWeb(), "127.0.0.2")), "HTTP/1.1 403 Forbidden");
   for (const char* campo : {"Forwarded: for=192.0.2.1\r\n", "X-Forwarded-For: 192.0.2.1\r\n",
                             "X-Real-IP: 192.0.2.1\r\n", "x-forwarded-for: 127.0.0.1\r\n"}) {
     SCOPED_TRACE(campo);
-    EXPECT_EQ(primeiraLinha(http(g, pedidoWeb("/ws", campo))), "HTTP/1.1 403 Forbidden");
+    EXPECT_EQ(primeiraLinha(http(pedidoWeb("/ws", campo))), "HTTP/1.1 403 Forbidden");
   }
   // The page itself is for anyone: only the upgrade is guarded.
-  EXPECT_EQ(primeiraLinha(http(g, "GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2")), "HTTP/1.1 200 OK");
+  EXPECT_EQ(primeiraLinha(http("GET / HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2")), "HTTP/1.1 200 OK");
   // A refused upgrade made no user.
   Conexao ana = g.usuarioTelnet("Ana");
   ana.envia("/quem\r\n");
@@ -186,7 +166,7 @@ TEST_F(Web, AWebUserPlaysBesideATelnetUser) {
   web.envia(textoWeb("/sair"));
   std::string texto;
   EXPECT_TRUE(leTextoWeb(web, "//Jo\xC3\xA3o saiu\r\n", &texto));
-  EXPECT_TRUE(fechaCom(web, 1000));
+  EXPECT_EQ(codigoFecho(web), 1000);
   EXPECT_TRUE(recebe(ana, "//Jo\xE3o saiu\r\n"));
 }
 
@@ -244,7 +224,7 @@ TEST_F(Web, PingIsAnsweredAndTheEndSendsAClose) {
   ana.envia("/terminar\r\n");
   std::string texto;
   EXPECT_TRUE(leTextoWeb(web, "/Encerrando Zandor\r\n", &texto));
-  EXPECT_TRUE(fechaCom(web, 1001));
+  EXPECT_EQ(codigoFecho(web), 1001);
   EXPECT_EQ(g.esperaSair(), 0);
 }
 
@@ -254,7 +234,7 @@ TEST_F(Web, ASignalEndsAWebUserWithItsTextsAndAClose) {
   std::string texto;
   EXPECT_TRUE(leTextoWeb(web, "/Encerrando Zandor\r\n", &texto));
   EXPECT_EQ(texto, "/Encerrando Zandor\r\n");
-  EXPECT_TRUE(fechaCom(web, 1001));
+  EXPECT_EQ(codigoFecho(web), 1001);
   EXPECT_EQ(g.esperaSair(), 0);
 }
 
@@ -287,7 +267,7 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
     Conexao web = g.usuarioWeb("Bia");
     EXPECT_TRUE(recebe(ana, "//Bia chegou\r\n"));
     web.envia(caso.bytes);
-    EXPECT_TRUE(fechaCom(web, caso.codigo));
+    EXPECT_EQ(codigoFecho(web), caso.codigo);
     ana.envia("/quem\r\n");
     EXPECT_TRUE(recebe(ana, "/Usu\xE1rios\r\nAna\r\n"));
   }
@@ -301,14 +281,10 @@ TEST_F(Web, EachFaultClosesThatUserAlone) {
   EXPECT_TRUE(recebe(ana, "/Bia. " + std::string(8000 - 2, 'c') + "\r\n"));
 }
 
-// The token of a "/Convite: LINK" line, after checking the link's form.
+// The token of a "/Convite: LINK" line, whose link must start with `base`.
 std::string token(const std::string& linha, const std::string& base) {
-  const std::string inicio = "/Convite: " + base + "#";
-  EXPECT_EQ(linha.rfind(inicio, 0), 0u) << linha;
-  std::string t = linha.substr(inicio.size());
-  t = t.substr(0, t.find("\r\n"));
-  EXPECT_EQ(t.size(), 22u);
-  EXPECT_EQ(t.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-"), std::string::npos);
+  const std::string t = tokenConvite(linha, "/Convite: " + base);
+  EXPECT_EQ(t.size(), 22u) << linha;
   return t;
 }
 
@@ -328,19 +304,16 @@ TEST_F(Web, AnInviteLetsOneBrowserInOnce) {
   EXPECT_EQ(bia.toma(), "") << "only the inviter sees the link";
 
   // From a remote address, and through a proxy on this host: the invite admits.
-  Conexao remoto = Conexao::conecta(g.portaWeb(), "127.0.0.2");
-  remoto.envia(pedidoWeb("/ws?convite=" + t1));
-  EXPECT_TRUE(remoto.leAte("\r\n\r\n"));
-  EXPECT_EQ(primeiraLinha(remoto.toma("\r\n\r\n")), "HTTP/1.1 101 Switching Protocols");
-  std::string texto;
+  std::string status, texto;
+  Conexao remoto = sobeWeb(g.portaWeb(), "/ws?convite=" + t1, "", "127.0.0.2", &status);
+  EXPECT_EQ(status, "HTTP/1.1 101 Switching Protocols");
   EXPECT_TRUE(leTextoWeb(remoto, "Digite seu apelido\r\n", &texto));
   // Used up.
-  EXPECT_EQ(primeiraLinha(http(g, pedidoWeb("/ws?convite=" + t1), "127.0.0.2")), "HTTP/1.1 403 Forbidden");
-  Conexao proxy = Conexao::conecta(g.portaWeb());
-  proxy.envia(pedidoWeb("/ws?x=1&convite=" + t2, "X-Forwarded-For: 192.0.2.7\r\n"));
-  EXPECT_TRUE(proxy.leAte("\r\n"));
-  EXPECT_EQ(primeiraLinha(proxy.toma()), "HTTP/1.1 101 Switching Protocols");
-  EXPECT_EQ(primeiraLinha(http(g, pedidoWeb("/ws?convite=" + t2.substr(0, 21) + "A", ""), "127.0.0.2")),
+  EXPECT_EQ(primeiraLinha(http(pedidoWeb("/ws?convite=" + t1), "127.0.0.2")), "HTTP/1.1 403 Forbidden");
+  const std::string proxyLocal = "X-Forwarded-For: 192.0.2.7\r\n";
+  Conexao proxy = sobeWeb(g.portaWeb(), "/ws?x=1&convite=" + t2, proxyLocal, "127.0.0.1", &status);
+  EXPECT_EQ(status, "HTTP/1.1 101 Switching Protocols");
+  EXPECT_EQ(primeiraLinha(http(pedidoWeb("/ws?convite=" + t2.substr(0, 21) + "A", ""), "127.0.0.2")),
             "HTTP/1.1 403 Forbidden");
 
   // A web user invites too; the link names the address its connection reached.
